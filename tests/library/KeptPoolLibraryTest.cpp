@@ -179,12 +179,14 @@ TEST_F(KeptPoolLibrary, ADeletedLibraryStaysDeleted)
         bool laterLeftover = false;
         // An earlier version's cut, its staging folder unnumbered, with an older landed save's aside beside.
         bool earlierVersion = false;
+        bool firstVersion = false;  // its folders unnumbered both
     } cases[] = {
         {"a landed save's aside folder whose removal was cut", false, false, {}},
         {"a kept pool", true, false, {"A", "G/C", "B/D", "E"}},
         {"a save cut between its moves", false, true, {"A", "G/C", "B/D"}},
         {"a save cut between its moves, the clock set back after a landed save", false, true, {"A", "G/C", "B/D"}, true},
         {"an earlier version's save cut between its moves, after a landed one", false, true, {"A", "G/C", "B/D"}, false, true},
+        {"the first version's save cut between its moves", false, true, {"A", "G/C", "B/D"}, false, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -194,9 +196,14 @@ TEST_F(KeptPoolLibrary, ADeletedLibraryStaysDeleted)
             fs::remove_all(library());
         } else if (c.cutBetweenTheMoves) {
             const fs::path store = fs::path(library()).parent_path();
-            fs::create_directories(store / (c.earlierVersion ? ".Patch-saving/Pool" : ".Patch-saving-00000000000000000007/Pool"));
+            // The staged successor, never the library shown.
+            const fs::path staged = store / (c.earlierVersion || c.firstVersion ? ".Patch-saving" : ".Patch-saving-00000000000000000007");
+            fs::create_directories(staged / "Pool");
+            ASSERT_TRUE(files.writeAtomically((staged / "Pool/[0] Later.qptc").string(), patchBytes("Later")));
             if (c.earlierVersion) fs::create_directories(store / ".Patch-old-00000000000000000005/Pool");
-            fs::rename(library(), store / (c.laterLeftover ? ".Patch.old-00000000000000000007" : ".Patch-old-00000000000000000007"));
+            fs::rename(library(), store / (c.firstVersion   ? ".Patch-old"
+                                           : c.laterLeftover ? ".Patch.old-00000000000000000007"
+                                                             : ".Patch-old-00000000000000000007"));
             if (c.laterLeftover) fs::create_directories(store / ".Patch.old-00000000000000000009/Pool");
         } else {
             start();

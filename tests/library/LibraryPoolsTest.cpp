@@ -414,17 +414,6 @@ TEST_F(Pools, DroppedFilesAreToldFromTheDropUntilTheirReadLands)
     EXPECT_LT(at("landed 3"), at("reading 2"));
 }
 
-// A save cut off between moving the saved library aside and moving its successor in leaves the old one,
-// whole, beside a missing library: it is the library the next start loads.
-TEST_F(Pools, ALibraryLeftAsideByACutOffSaveIsLoaded)
-{
-    put("QFXMacApplication/.Patch-old/Pool/[0] Solo.qptc", patchFile("Solo"));
-    // Its staged successor, not yet moved in.
-    put("QFXMacApplication/.Patch-saving/Pool/[0] Later.qptc", patchFile("Later"));
-    EXPECT_EQ(names(loadPool()), (Strings{"Solo"}));
-    EXPECT_TRUE(fs::exists(under("QFXMacApplication/Patch/Pool/[0] Solo.qptc")));
-}
-
 // A copy takes its patch's name, made safe and free; a missing source copies nothing, and a file that is
 // too short or not a patch reads as none.
 TEST_F(Pools, CopiedPatchFilesAreNamedSafely)
