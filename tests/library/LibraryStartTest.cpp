@@ -106,13 +106,9 @@ TEST_F(LibraryStart, AStartWithoutItsWorkingCopyNeverLetsASaveReplaceTheLibrary)
     }
 }
 
-// A library, or a linked part, that held the library's patches at the last save and is missing or empty
-// behind its link now (a share or drive whose mount point stays as an empty folder) is one the start could not
-// read: told, never written under the bare mount point, and the session kept for when it is mounted again.
-// One that goes so during the run is judged again at the save: refused with its folder named, the link kept,
-// the session kept by the end or by the failed save's note at a kill; back in the same run, the next save writes
-// it there. Another drive mounted there in its stead holds another library, which no save replaces.
-// Emptied or deleted by the user on the share still mounted, it is theirs: shown so, and the save writes it.
+// A library, or a linked part, missing or empty behind its link now (a mount point left as an empty folder)
+// is one the start could not read: never written under the bare mount point, the session kept for its return.
+// Gone during the run, the save refuses it; another drive there is never replaced; emptied by the user, it is theirs.
 TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
 {
     const fs::path share = fs::path(root.path()) / "share";

@@ -94,12 +94,9 @@ TEST_F(PatchTransferSteps, AnEmptyDumpFailsAndEjects)
     letGoThenToldWhy();
 }
 
-// A write reaches its slot; the item is read here while the write runs on the coordinator's queue, as the
-// interface draws it: the write leaves the item alone (the thread sanitizer's tree watches). A slot's file
-// renamed in place and grown beyond what a slot holds, its write refused: the slot's file holds what the
-// device still has, the interface gets the old name back, and the edit stays in a working copy of its own
-// in the same folder, the former file the rename kept not there. Positions out of range are dropped; a group
-// writes only the pairs it has.
+// A write reaches its slot, leaving the item alone (the thread sanitizer's tree watches). A write refused (a
+// patch grown past a slot) puts the slot's file and name back, the edit kept in a working copy of its own.
+// Positions out of range are dropped; a group writes only the pairs it has.
 TEST_F(PatchTransferSteps, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
 {
     const auto one = edited(0, "One");
@@ -240,10 +237,8 @@ TEST_F(PatchTransferSteps, AUnitThatStopsAnsweringIsLetGoByItsSilence)
     }
 }
 
-// The unit let go for its silence in the middle of a write comes back and sends its answer to the store it
-// was silent at only as the next connection reads it, just before its answer to one of the read's requests
-// (a dump request it lands on reads as refused, and is asked again): the connection still reads the unit
-// whole, hears of no edit on the unit, and the list shows what the unit holds.
+// The unit let go for its silence mid-write sends its answer to that store only as the next connection reads
+// it: that connection still reads the unit whole, hears of no edit, and the list shows what the unit holds.
 TEST_F(PatchTransferSteps, AUnitBackAfterItsSilenceIsReadWholeByTheNextConnection)
 {
     for (const std::uint8_t landsBefore : {std::uint8_t{0x52}, std::uint8_t{0x56}, std::uint8_t{0x46}}) {

@@ -45,9 +45,8 @@ TEST_F(Coordinator, AReadIntoAFolderThatCannotBeClearedLetsTheDeviceGo)
     utils.reset();  // its background work uses the refusing disk until it is gone
 }
 
-// The read ends with the patch dump, and a connected device is not scanned for again (the scan would
-// report it gone). Every other state lets the device go; only a refused model is shown (the catalogue is
-// loaded and the server side not known reachable). Eject results are shown by cause.
+// A connected device is not scanned for again (the scan would report it gone); every other state lets the
+// device go, only a refused model shown. Eject results are shown by cause.
 TEST_F(Coordinator, ConnectionAndEjectResultsLetTheDeviceGo)
 {
     start();
@@ -86,9 +85,8 @@ TEST_F(Coordinator, ARefusedEjectKeepsTheUnitAndTheRequestsBehindIt)
     EXPECT_FALSE(leftEditorMode());
 }
 
-// A memory result ends the effect edit that asked for it (the read goes on to the patches instead); 0 or
-// -4 drops the device, no answer in time (-1) or a device error (-3) counts as lost, as the sequencer has let
-// the device go; other failures only release the queue; one after the reset is late and dropped.
+// A memory result ends the effect edit that asked for it: 0 or -4 drops the device, -1 and -3 count as lost (the
+// sequencer let it go), other failures only release the queue; one after the reset is late and dropped.
 TEST_F(Coordinator, MemoryResultsByRunningEdit)
 {
     start();
@@ -126,10 +124,8 @@ INSTANTIATE_TEST_SUITE_P(Coordinator, UnplugDuringRead,
                          ::testing::Values(RequestKey::fileSystem(0x25), RequestKey::fileSystem(0x22),
                                            RequestKey::fileSystem(0x29), RequestKey::maker(0x46)));
 
-// The pool is saved on sleep and power-off once it has been loaded. Without a device a sleep is neither
-// shown nor held back; power-off changes nothing else. Sleep mid-read: reported lost, force-ejected, and
-// held back until the device is let go. Waking resets the queue and ends the sleep mark, so a later eject
-// reports itself.
+// The pool is saved on sleep and power-off once loaded. Sleep mid-read: lost, force-ejected, and held back
+// until the device is let go. Waking resets the queue and ends the sleep mark, so a later eject reports itself.
 TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
 {
     start();
@@ -167,10 +163,8 @@ TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
     EXPECT_EQ(until("eject 1"), (Strings{"busy", "reset", "idle", "eject 1"}));
 }
 
-// The machine is let sleep only once the pool's save the sleep note asked for is written on the pool's
-// queue, the program going on meanwhile. A save that outlasts the system's delay: the machine sleeps and
-// wakes while it is written, and the delay is taken again at the wake for the next sleep, which the late
-// release of the sleep that is over never lets go.
+// The machine is let sleep only once the sleep's save of the pool is written, the program going on meanwhile;
+// woken while it is written, the late release of the sleep that is over never lets the next one go.
 class SleepBehindThePoolsSave : public Coordinator, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(SleepBehindThePoolsSave, IsLetGoOnlyOnceWrittenAndNeverLaterThanItsOwnSleep)
@@ -249,10 +243,8 @@ TEST_P(SleepDuringRead, TheLateResultOfTheStepChangesNothing)
 INSTANTIATE_TEST_SUITE_P(Coordinator, SleepDuringRead, ::testing::Values(RequestKey::fileSystem(0x22), RequestKey::maker(0x46)));
 
 // Sleep while a patch write is the unit's work in hand (it may have covered a change the unit made): the
-// unit is let go by an eject behind the write, once the list has looked at the unit's changes. Whatever
-// comes during that wait, it ends: the unit is let go once and the machine sleeps once, at the latest when
-// the system's delay for a sleep runs out, and as soon as nothing is left to wait for (a unit gone or cut
-// off needs only the forced eject's hold). A quit waiting meanwhile ends once the unit is let go, however.
+// unit goes by an eject behind the write. Whatever comes during that wait, the unit is let go once and the
+// machine sleeps once, by the system's delay at the latest; a quit waiting meanwhile ends with the unit.
 class SleepDuringAWrite : public Coordinator {
 public:
     using Coordinator::count;
@@ -431,9 +423,8 @@ TEST_P(SleepAtAHandOver, CutsAnythingButAWriteAtOnce)
 
 INSTANTIATE_TEST_SUITE_P(Coordinator, SleepAtAHandOver, ::testing::Values(Kind::DeleteEffect, Kind::UpdateEffect, Kind::GetQFXList));
 
-// Quitting: at once without a device; else after the closing eject, which waits behind a running action
-// (neither dropped nor cut short), or after the quit watchdog when that action never ends (only that
-// watchdog runs while the untimed action hangs). The eject itself is never shown.
+// Quitting: at once without a device; else after the closing eject, behind a running action, or after the
+// quit watchdog when that action never ends. The eject itself is never shown.
 using QuitRow = std::tuple<bool, std::optional<Kind>, Strings>;
 class Quit : public Coordinator, public ::testing::WithParamInterface<QuitRow> {};
 
@@ -508,8 +499,7 @@ TEST_F(Coordinator, QuitWaitsForALongWriteUpToItsOwnTimeOut)
 }
 
 // A session's end lets the queued writes run and ejects behind them, but ends by its own limit counted from
-// when it was asked: neither a long write's time-out, nor the next write handed over (which starts no new
-// wait), nor a menu quit already waiting moves that end.
+// when it was asked, whatever write or quit is waiting.
 class BoundedQuit : public Coordinator, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(BoundedQuit, EndsBehindTheQueuedWritesAtTheLatestByItsLimit)
