@@ -80,6 +80,11 @@ TEST_F(PatchLibrary, MovesIntoGroupsAndRenamesGroupsWithTheirChildren)
     const std::string renamed = rootFolder + "/Temp/Local/Slow-Blues/Lead.qptc";
     EXPECT_EQ(blues->childDirectories[0]->patchItem()->path, renamed);
     EXPECT_EQ(names("Temp/Local"), (Strings{"Slow-Blues", "Taken"}));
+    // Only the group's own folder takes the new name, even where a folder above it bears the old one.
+    auto local = group("Local", {writePatch("Temp/Local/Local/Lead.qptc", "Lead")});
+    EXPECT_EQ(utils->renameGroup(*local, "Leads"), 0);
+    EXPECT_EQ(local->childDirectories[0]->patchItem()->path, rootFolder + "/Temp/Local/Leads/Lead.qptc");
+    EXPECT_TRUE(files.exists(rootFolder + "/Temp/Local/Leads/Lead.qptc"));
 }
 
 // Names and comments are cut at the last whole character that fits; a blank comment is 200 zero bytes in
@@ -253,15 +258,4 @@ TEST_F(PatchLibrary, AFailedCopyIntoThePoolSaysWhy)
     EXPECT_EQ(failure(text, pool), std::make_pair(std::string(CommonUtils::kPatchErrorDomain), CommonUtils::kNotAPatchFile));
     EXPECT_EQ(failure(rootFolder + "/in/" + std::string(300, 'x') + ".qptc", pool), files_(ENAMETOOLONG));
     EXPECT_TRUE(utils->writeFilePatchWithPath(source, pool, {})) << "a copy after the failures works";
-}
-
-// Only the group's own folder takes the new name, even where a folder above it bears the old one.
-TEST_F(PatchLibrary, RenamingAGroupNamedLikeAFolderAboveItKeepsItsChildrenFound)
-{
-    startLibrary();
-    auto local = group("Local", {writePatch("Temp/Local/Local/Lead.qptc", "Lead")});
-    EXPECT_EQ(utils->renameGroup(*local, "Leads"), 0);
-    const std::string renamed = rootFolder + "/Temp/Local/Leads/Lead.qptc";
-    EXPECT_EQ(local->childDirectories[0]->patchItem()->path, renamed);
-    EXPECT_TRUE(files.exists(renamed));
 }
