@@ -118,20 +118,17 @@ TEST_F(ManagerFixture, ADownloadIsMovedToItsDestinationAndAFailedMoveFailsTheTas
     }
 }
 
-TEST_F(ManagerFixture, UploadProgressFollowsTheBytesSent)
+// An upload's progress follows the bytes sent; a multipart body written to a file is uploaded by that file's URL.
+TEST_F(ManagerFixture, UploadsFollowTheBytesSentAndAMultipartBodyFileGoesByItsURL)
 {
     server.serve("/in", "ok");
     auto outcome = std::make_shared<Outcome>();
     std::shared_ptr<Progress> progress;
-    URLRequest request(server.url("/in"), 5);
-    request.httpMethod = "PUT";
-    run(manager->uploadTaskWithRequestFromData(request, Bytes(100000, 'q'), &progress, collect(outcome)), outcome);
+    URLRequest put(server.url("/in"), 5);
+    put.httpMethod = "PUT";
+    run(manager->uploadTaskWithRequestFromData(put, Bytes(100000, 'q'), &progress, collect(outcome)), outcome);
     EXPECT_EQ(std::pair(progress->totalUnitCount(), progress->completedUnitCount()), std::pair(std::int64_t{100000}, std::int64_t{100000}));
     EXPECT_TRUE(server.requests("/in").back().body == std::string(100000, 'q'));
-}
-
-TEST_F(ManagerFixture, AMultipartBodyWrittenToAFileIsUploadedByThatFilesURL)
-{
     // The loopback server's library takes multipart bodies apart; this one keeps them as they came.
     support::RawHTTPRecorder wire;
     HTTPRequestSerializer serializer;
@@ -145,7 +142,7 @@ TEST_F(ManagerFixture, AMultipartBodyWrittenToAFileIsUploadedByThatFilesURL)
     std::ifstream file(folder / "body file", std::ios::binary);
     const std::string body((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 
-    auto outcome = std::make_shared<Outcome>();
+    outcome = std::make_shared<Outcome>();
     EXPECT_FALSE(run(manager->uploadTaskWithRequestFromFile(request, fileURL, nullptr, collect(outcome)), outcome).error);
     ASSERT_EQ(wire.requests("/form").size(), 1u);
     const auto seen = wire.requests("/form").back();
@@ -156,7 +153,8 @@ TEST_F(ManagerFixture, AMultipartBodyWrittenToAFileIsUploadedByThatFilesURL)
     EXPECT_FALSE(manager->uploadTaskWithRequestFromFile(request, wire.url("/form"), nullptr, collect(outcome)));
 }
 
-TEST_F(ManagerFixture, TheRedirectOverrideMayStopAtTheRedirectResponse)
+// The task overrides decide: a redirect may stop at the redirect response, a password challenge is answered.
+TEST_F(ManagerFixture, TheTaskOverridesMayStopAtARedirectAndAnswerAPasswordChallenge)
 {
     server.redirect("/old", "/new");
     server.serve("/new", "new");
@@ -168,10 +166,6 @@ TEST_F(ManagerFixture, TheRedirectOverrideMayStopAtTheRedirectResponse)
         EXPECT_EQ(fetch("/old").response->statusCode, stop ? 302 : 200);
         EXPECT_EQ(text(last().userInfo.at(NetworkingTaskDidCompleteResponseDataKey)), stop ? "moved" : "new");
     }
-}
-
-TEST_F(ManagerFixture, APasswordChallengeIsAnsweredByTheTaskOverride)
-{
     server.requireBasicAuthentication("/vault", "ann", "pw", LoopbackServer::Reply{200, "text/plain", "gold", {}, 0});
     manager->setTaskDidReceiveAuthenticationChallengeBlock(
         [](URLSession&, URLSessionTask&, AuthenticationChallenge& challenge, std::optional<URLCredential>& credential) {
