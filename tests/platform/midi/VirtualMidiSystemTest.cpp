@@ -58,10 +58,10 @@ TEST(VirtualMidiSystem, ListsDevicesWithEntitiesAndAnnouncesChangesOnTheMainQueu
     ASSERT_EQ(system.numberOfEntities(b->device()), 2u);
     const MidiRef first = system.entity(b->device(), 0);
     EXPECT_NE(system.entitySource(first, 0), kMidiNoRef);
-    EXPECT_EQ(system.entityDestination(first, 0), kMidiNoRef);
-    EXPECT_EQ(system.entityDestination(system.entity(b->device(), 1), 0), b->destination(1));
-    EXPECT_EQ(system.stringProperty(a->device(), MidiProperty::Name), "A");
-    EXPECT_EQ(system.integerProperty(a->device(), MidiProperty::Offline), 0);
+    EXPECT_EQ(std::pair(system.entityDestination(first, 0), system.entityDestination(system.entity(b->device(), 1), 0)),
+              std::pair(kMidiNoRef, b->destination(1)));
+    EXPECT_EQ(std::pair(system.stringProperty(a->device(), MidiProperty::Name), system.integerProperty(a->device(), MidiProperty::Offline)),
+              std::pair(std::optional<std::string>("A"), std::optional<std::int64_t>(0)));
     // Unplugged devices leave the list; offline ones stay, flagged.
     a->setOffline(true);
     EXPECT_EQ(system.numberOfDevices(), 2u);
@@ -79,9 +79,7 @@ TEST(VirtualMidiSystem, ListsDevicesWithEntitiesAndAnnouncesChangesOnTheMainQueu
     using Kind = MidiNotificationKind;
     EXPECT_EQ((std::vector<Kind>{heard[0].kind, heard[2].kind, heard[3].kind, heard[4].kind}),
               (std::vector<Kind>{Kind::ObjectAdded, Kind::PropertyChanged, Kind::ObjectRemoved, Kind::ObjectAdded}));
-    EXPECT_EQ(heard[0].child, a->device());
-    EXPECT_EQ(heard[0].childType, MidiObjectType::Device);
-    EXPECT_EQ(heard[2].object, a->device());
+    EXPECT_EQ(std::tuple(heard[0].child, heard[0].childType, heard[2].object), std::tuple(a->device(), MidiObjectType::Device, a->device()));
     EXPECT_EQ(host.onMain, std::vector<bool>(5, true));
 }
 
@@ -116,6 +114,7 @@ TEST(VirtualMidiSystem, SendsReachTheDeviceSideWholeAndInOrder)
 
 // Device bytes arrive split as asked, on the input thread, only while a port is connected to the device's
 // source: not before, not while offline, not after an unplug broke the connection, not after a disconnect.
+// Paced, they still all arrive in order.
 TEST(VirtualMidiSystem, DeviceBytesArriveSplitAsAskedOnTheInputThreadOnlyWhileConnected)
 {
     Host host;
@@ -136,21 +135,14 @@ TEST(VirtualMidiSystem, DeviceBytesArriveSplitAsAskedOnTheInputThreadOnlyWhileCo
     device->send({0xF0, 0xF7});
     EXPECT_TRUE(host.takeReceived().empty());
     ASSERT_TRUE(host.system.connectSource(host.in, device->source()));
-    ASSERT_TRUE(host.system.disconnectSource(host.in, device->source()));
-    device->send({0xF0, 0xF7});
-    EXPECT_TRUE(host.takeReceived().empty());
-}
-
-TEST(VirtualMidiSystem, PacingStillDeliversEverythingInOrder)
-{
-    Host host;
-    auto device = host.system.addDevice("D");
-    host.system.connectSource(host.in, device->source());
     device->setPacing({1'000'000.0, std::chrono::microseconds(100)});
     for (std::uint8_t i = 0; i < 20; ++i) device->send({0xF0, i, 0xF7}, {1});
     const auto lists = host.takeReceived();
     ASSERT_EQ(lists.size(), 40u);
     for (std::uint8_t i = 0; i < 20; ++i) EXPECT_EQ(lists[2 * i + 1][0][0], i);
+    ASSERT_TRUE(host.system.disconnectSource(host.in, device->source()));
+    device->send({0xF0, 0xF7});
+    EXPECT_TRUE(host.takeReceived().empty());
 }
 
 // While a port's read procedure still runs, whatever it uses must outlive the port: disposing of it waits.
