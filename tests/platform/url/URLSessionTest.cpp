@@ -5,23 +5,14 @@
 
 #include "platform/url/DataInputStream.h"
 #include "support/url/SessionRecorder.h"
+#include "ChallengeReplies.h"
 
 using namespace support::urlsession;
+using namespace challengereplies;
 
 namespace {
 
 using Events = std::vector<std::string>;
-
-LoopbackServer::Reply challenge(std::vector<std::string> offered)
-{
-    LoopbackServer::Reply reply{401, "text/plain", "who are you", {}, 0};
-    for (auto& value : offered) reply.headers.emplace_back("WWW-Authenticate", std::move(value));
-    return reply;
-}
-
-const LoopbackServer::Reply kWelcome{200, "text/plain", "welcome", {}, 0};
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST_F(SessionFixture, DataTaskCollectsAPlainOrChunkedBodyAndEndsCompleted)
 {
@@ -241,7 +232,6 @@ TEST_F(SessionFixture, AHugeTimeOutRunsAndALineBreakInAFieldIsNeverSent)
 // Digest nonce is answered again without asking; and a 401 it cannot answer fails saying so, without asking.
 TEST_F(SessionFixture, EveryChallengeIsReadAndAPasswordGoesOnlyWhereItWasAsked)
 {
-    auto redirectTo = [](const std::string& url) { return LoopbackServer::Reply{302, "text/plain", "", {{"Location", url}}, 0}; };
     server.requireBasicAuthentication("/private", "ann", "secret", kWelcome);
     server.serve("/b", "arrived", "text/plain");
     server.script("/a", {challenge({"Negotiate", "Basic realm=\"y\""}), redirectTo(server.url("/b", "localhost"))});
