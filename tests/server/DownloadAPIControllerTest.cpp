@@ -209,21 +209,17 @@ TEST(DownloadAPIController, APictureReplacesTheOldOneOnlyWhenItDecodesAndStaysIn
     EXPECT_EQ(r.read("QFXMacApplication/Image/12345678.png"), "old picture");
 }
 
-TEST(DownloadAPIController, ServerCheckIsYesOnlyForStatus200)
+// The server check is yes only for a 200; a modification date is the Last-Modified, else the Date, of a 200.
+TEST(DownloadAPIController, ServerCheckAndModificationDateOnlyFor200)
 {
+    const auto noon = std::chrono::system_clock::from_time_t(784111777);  // Sun, 06 Nov 1994 08:49:37 GMT
+    const std::string lastModified = "Sun, 06 Nov 1994 08:49:37 GMT", date = "Mon, 07 Nov 1994 08:49:37 GMT";
     Requests r;
     for (int status : {200, 204, 304, 404, 500}) {
         r.server.serve("/v1/effects.json", Reply{status, "application/json", "", {}});
         EXPECT_EQ(r.controller->checkServerConnectWithURLString(r.server.url("/v1/effects.json")), status == 200) << status;
     }
     EXPECT_FALSE(r.controller->checkServerConnectWithURLString("http://127.0.0.1:1/v1/effects.json"));
-}
-
-TEST(DownloadAPIController, ModificationDateIsLastModifiedElseDateAndOnlyFor200)
-{
-    const auto noon = std::chrono::system_clock::from_time_t(784111777);  // Sun, 06 Nov 1994 08:49:37 GMT
-    const std::string lastModified = "Sun, 06 Nov 1994 08:49:37 GMT", date = "Mon, 07 Nov 1994 08:49:37 GMT";
-    Requests r;
     auto dateFor = [&](int status, std::vector<std::pair<std::string, std::string>> headers) {
         r.server.serve("/v1/effects.json", Reply{status, "application/json", "", std::move(headers)});
         return r.controller->lastModificationDateOfFileAtURL(r.server.url("/v1/effects.json"));
