@@ -72,18 +72,6 @@ const std::string kClaimsTooMuch = "claims more pixels than its data can hold";
 
 }  // namespace
 
-// 8192 x 8192 claimed by a kilobyte of runs that are cut short before the end is refused; codes that
-// reach the last row decode, what they jump over transparent.
-TEST(ImageBounds, RunsCutShortAreRefusedBeforeThePixelsAreMade)
-{
-    Bytes runs;
-    for (int i = 0; i < 512; ++i) runs.insert(runs.end(), {255, 1});
-    EXPECT_NE(refusal(runLengthBitmap(8192, 8192, runs)).find("cut short"), std::string::npos);
-    const auto picture = read(runLengthBitmap(4, 3, {4, 1, 0, 0, 0, 2, 0, 1, 2, 2, 0, 1}));
-    ASSERT_TRUE(picture);
-    EXPECT_EQ(opacity(*picture), "##..|....|####|");
-}
-
 TEST(ImageBounds, APNGClaimingMorePixelsThanItsDataCanHoldIsRefusedBeforeDecoding)
 {
     EXPECT_NE(refusal(imagemaker::pngDeclaring(8192, 8192)).find(kClaimsTooMuch), std::string::npos);
@@ -109,10 +97,17 @@ TEST(ImageBounds, AnIconTriesOnlyItsBestFewImagesWithinOnePicturesWorthOfPixels)
     EXPECT_NE(refusal(icon({imagemaker::pngDeclaring(8192, 8192), good})).find(kClaimsTooMuch), std::string::npos);
 }
 
-// Writers end a bitmap early when the rest is background: the rows after the end, in 8-bit or 4-bit runs,
-// and after a jump, stay transparent and the picture still shows.
-TEST(ImageBounds, RunsThatEndTheBitmapEarlyLeaveTheRestTransparent)
+// 8192 x 8192 claimed by a kilobyte of runs that are cut short before the end is refused; codes that reach
+// the last row decode, what they jump over transparent. Writers end a bitmap early when the rest is
+// background: the rows after the end, in 8-bit or 4-bit runs, and after a jump, stay transparent too.
+TEST(ImageBounds, RunsCutShortAreRefusedAndRunsThatEndEarlyLeaveTheRestTransparent)
 {
+    Bytes runs;
+    for (int i = 0; i < 512; ++i) runs.insert(runs.end(), {255, 1});
+    EXPECT_NE(refusal(runLengthBitmap(8192, 8192, runs)).find("cut short"), std::string::npos);
+    const auto picture = read(runLengthBitmap(4, 3, {4, 1, 0, 0, 0, 2, 0, 1, 2, 2, 0, 1}));
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(opacity(*picture), "##..|....|####|");
     for (const bool nibbles : {false, true}) {
         SCOPED_TRACE(nibbles ? "4-bit" : "8-bit");
         // The bottom row drawn, then the end: the three rows above it never written.
