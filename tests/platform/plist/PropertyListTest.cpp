@@ -54,16 +54,11 @@ TEST(PropertyList, RoundTripsEveryKindInBothFormats)
         EXPECT_EQ(*parsed, c.value);
         EXPECT_EQ(PropertyList::serialize(*parsed, c.format), bytes);
     }
-}
-
-TEST(PropertyList, RecognisesXmlAfterByteOrderMarkAndBlankLines)
-{
+    // XML is recognised after a byte order mark and blank lines.
     const std::string text = "\xEF\xBB\xBF\n  <?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
-                             "<dict><key>n</key><integer>-5</integer><!-- </dict> --><key>a</key><array/></dict>"
-                             "</plist>";
+                             "<dict><key>n</key><integer>-5</integer><!-- </dict> --><key>a</key><array/></dict></plist>";
     PlistFormat format{};
-    EXPECT_EQ(PropertyList::parse(Bytes(text.begin(), text.end()), nullptr, &format),
-              PlistValue(PlistDictionary{{"n", -5}, {"a", PlistArray{}}}));
+    EXPECT_EQ(PropertyList::parse(Bytes(text.begin(), text.end()), nullptr, &format), PlistValue(PlistDictionary{{"n", -5}, {"a", PlistArray{}}}));
     EXPECT_EQ(format, PlistFormat::Xml);
 }
 

@@ -28,7 +28,7 @@ TEST(Utf8Test, ValidationRejectsEveryIllFormedShapeAndLengthsCountUtf16Units)
     EXPECT_FALSE(Utf8::isAscii("caf\xC3\xA9"));
 }
 
-TEST(ShiftJisTest, RoundTripsJapaneseAndAscii)
+TEST(ShiftJisTest, RoundTripsJapaneseAndAsciiAndRefusesWhatItCannotHold)
 {
     std::string text = "Drive \xE6\xAD\xAA\xE3\x81\xBF\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88 \\ ~";  // 歪みテスト
     auto encoded = ShiftJis::encode(text);
@@ -40,11 +40,8 @@ TEST(ShiftJisTest, RoundTripsJapaneseAndAscii)
     EXPECT_EQ(ShiftJis::decode(*encoded), text);
     EXPECT_EQ(ShiftJis::encode("")->size(), 0u);
     EXPECT_EQ(ShiftJis::decode(std::vector<std::uint8_t>{}), "");
-}
-
-// An emoji or Hangul has no Shift-JIS form, and broken UTF-8, a cut-off pair or a bad trail byte no text.
-TEST(ShiftJisTest, UnencodableOrBrokenInputFailsInsteadOfDropping)
-{
+    // An emoji or Hangul has no Shift-JIS form, and broken UTF-8, a cut-off pair or a bad trail byte no
+    // text: they fail instead of being dropped.
     for (const char* text : {"ok \xF0\x9F\x8E\xB8", "\xEA\xB0\x80", "bad \xC3"}) EXPECT_FALSE(ShiftJis::encode(text)) << text;
     for (const auto& bytes : {std::vector<std::uint8_t>{'a', 0x82}, std::vector<std::uint8_t>{0x82, 0x20}}) EXPECT_FALSE(ShiftJis::decode(bytes));
 }
