@@ -90,7 +90,7 @@ TEST_F(Operation, PauseRewritesTheRequestToContinueFromTheStream)
 }
 
 // The output stream defaults to memory and is replaced (and closed) only by another; the cache decision is
-// the block's, else none once cancelled.
+// the block's, else none once cancelled; a missing response serializer is refused.
 TEST_F(Operation, OutputStreamAndCacheDecisionOfAnOperationNotStarted)
 {
     auto unstarted = operation("http://127.0.0.1:1/x");
@@ -104,6 +104,8 @@ TEST_F(Operation, OutputStreamAndCacheDecisionOfAnOperationNotStarted)
     EXPECT_FALSE(memory->hasSpaceAvailable());  // the replaced stream was closed
     EXPECT_EQ(unstarted->description().rfind("<HTTPRequestOperation: 0x", 0), 0u);
     EXPECT_NE(unstarted->description().find("state: isReady, cancelled: NO"), std::string::npos);
+    EXPECT_THROW(unstarted->setResponseSerializer(nullptr), std::invalid_argument);
+    EXPECT_TRUE(unstarted->responseSerializer());
 
     auto connection = URLConnection::create(unstarted->request(), nullptr);
     CachedURLResponse proposed{URLResponse{}, Bytes{'d'}};
