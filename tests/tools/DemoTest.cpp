@@ -226,8 +226,8 @@ TEST(WindowShot, BlankOnlyWhenEveryPixelIsTheSame)
 }
 
 // The demo's library lies as a saved pool does: entries numbered in pool order, the backup of the unit's
-// model with its record, one patch of a generation the unit does not take.
-TEST(DemoPool, WritesASavedLibraryWithABackupOfTheUnitsModel)
+// model with its record, one patch of a generation the unit does not take; a seeded pool of any size too.
+TEST(DemoPool, WritesASavedLibraryWithABackupOfTheUnitsModelOrASeededPoolOfAnySize)
 {
     TemporaryFolder root;
     std::string error;
@@ -244,15 +244,10 @@ TEST(DemoPool, WritesASavedLibraryWithABackupOfTheUnitsModel)
     const auto old = OKVPatch::initWithContentsOfFile(files, (library / "Pool" / "[2] Old Unit.qptc").string());
     ASSERT_TRUE(old);
     EXPECT_NE(old->gen() & 0x01U, 0x01U);
-}
 
-// A seeded pool is the program's own saved form: a hundred readable patches to a numbered group.
-TEST(DemoLargePool, SeedsASavedPoolOfAnySize)
-{
+    // A seeded pool is the program's own saved form: a hundred readable patches to a numbered group.
     TemporaryFolder data;
-    std::string error;
     ASSERT_TRUE(DemoLargePool::seed(data.path(), 250, error)) << error;
-    platform::LocalFileManager files;
     const std::string pool = data.path() + "/QFXMacApplication/Patch/Pool";
     EXPECT_EQ(files.contentsOfDirectory(pool), (std::vector<std::string>{"[100] Set 1", "[101] Set 2", "[102] Set 3"}));
     EXPECT_EQ(files.contentsOfDirectory(pool + "/[102] Set 3")->size(), 50U);

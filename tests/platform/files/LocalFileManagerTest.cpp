@@ -37,6 +37,14 @@ protected:
         return bytes ? std::string(bytes->begin(), bytes->end()) : "<unreadable>";
     }
     Names listing() { return files.contentsOfDirectory(folder.path()).value(); }
+    // A plain file, a folder, a FIFO and a link to /dev/zero.
+    void specials()
+    {
+        write("plain", "12345678");
+        ASSERT_TRUE(files.createDirectory(folder / "outside", false));
+        ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+        fs::create_symlink("/dev/zero", folder / "zero");
+    }
 };
 
 // A write replaces the whole file and leaves no temporary; one the kernel refuses part-way, as a full disk
@@ -70,11 +78,8 @@ TEST_F(LocalFileManagerTest, RefusalsGiveTheirErrnoAndChangeNothing)
     write("Effects/EQ/keep", "kept");
     write("a", "first");
     write("b", "second");
-    write("plain", "12345678");
-    ASSERT_TRUE(files.createDirectory(folder / "outside", false));
+    specials();
     write("outside/secret", "secret");
-    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
-    fs::create_symlink("/dev/zero", folder / "zero");
     fs::create_symlink(folder / "outside/secret", folder / "out");
     const Names before = listing();
     const Bytes x{'x'};
@@ -122,10 +127,7 @@ TEST_F(LocalFileManagerTest, RefusalsGiveTheirErrnoAndChangeNothing)
 // (a file manager that cannot tell them from its listing looks each name up); only a regular file has a stamp.
 TEST_F(LocalFileManagerTest, ItemsTellTheirKindAndOnlyAFileHasAStamp)
 {
-    write("plain", "x");
-    ASSERT_TRUE(files.createDirectory(folder / "outside", false));
-    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
-    fs::create_symlink("/dev/zero", folder / "zero");
+    specials();
     const struct { const char* name; ItemKind kind; } kinds[] = {
         {"plain", ItemKind::File}, {"outside", ItemKind::Folder}, {"zero", ItemKind::Link}, {"pipe", ItemKind::Special}, {"none", ItemKind::Missing}};
     for (const auto& k : kinds) {
