@@ -299,8 +299,9 @@ TEST(Archiving, ALineBreakInAnyArchivedHeaderFieldRefusesTheArchive)
     EXPECT_EQ(decoded->valueForHTTPHeaderField("X-Client"), "rig");
 }
 
-// The method opens the request line: one with a space or line break would write lines of its own.
-TEST(Archiving, AMethodThatIsNotOneWordRefusesTheArchive)
+// The method opens the request line: one with a space or line break would write lines of its own. A time-out
+// that is not finite, or is negative, refuses the archive too.
+TEST(Archiving, AMethodThatIsNotOneWordOrATimeOutThatIsNotFiniteRefusesTheArchive)
 {
     for (const std::string method : {"PUT /x HTTP/1.1\r\nX-Injected: yes\r\nX-Rest:", "GET\n", "GET /x", "", "PROPFIND"}) {
         URLRequest request("http://127.0.0.1:1/x");
@@ -308,10 +309,6 @@ TEST(Archiving, AMethodThatIsNotOneWordRefusesTheArchive)
         const auto back = URLObjectCoding::decodeRequest(roundTrip(URLObjectCoding::encode(request)));
         EXPECT_EQ(back ? back->httpMethod : "<refused>", method == "PROPFIND" ? method : "<refused>") << method;
     }
-}
-
-TEST(Archiving, ATimeOutThatIsNotFiniteOrIsNegativeRefusesTheArchive)
-{
     const double infinity = std::numeric_limits<double>::infinity();
     for (const double seconds : {infinity, -infinity, std::nan(""), -1.0}) {
         for (double URLRequest::*field : {&URLRequest::timeoutInterval, &URLRequest::totalTimeoutInterval, &URLRequest::slowTransferInterval}) {

@@ -62,7 +62,7 @@ TEST(StringsTableTest, MalformedLinesAreReportedAndSkipped)
     EXPECT_EQ(lines, (std::vector<std::string>{"line 2", "line 5", "line 6", "line 7", "line 8", "line 9", "line 10", "line 12"}));
 }
 
-TEST(ConfigurationTest, ShippedTableHoldsEveryKeyWithItsDefault)
+TEST(ConfigurationTest, ShippedTableHoldsEveryKeyWithItsDefaultAndBadValuesFallBackToIt)
 {
     std::vector<std::string> problems;
     auto table = StringsTable::load(std::string(RIG_TEST_RESOURCES) + "/Configuration.strings", &problems);
@@ -74,10 +74,8 @@ TEST(ConfigurationTest, ShippedTableHoldsEveryKeyWithItsDefault)
     EXPECT_EQ(configuration.integer(Configuration::kTime_Of_Retry), 3);
     EXPECT_DOUBLE_EQ(configuration.floating(Configuration::kCommand_Time_Out), 3.0);
     EXPECT_EQ(configuration.string(Configuration::kServerURLAllQFX).rfind("https://", 0), 0u);
-}
 
-TEST(ConfigurationTest, MissingOrBadValuesFallBackToDefaultsNeverZero)
-{
+    // Missing or bad values fall back to the defaults, never to zero.
     Configuration empty;
     EXPECT_EQ(empty.integer(Configuration::kDownload_Time_Out), 60);
     EXPECT_EQ(empty.integer(Configuration::kCommand_Time_Out), 3);
@@ -104,7 +102,7 @@ TEST(ConfigurationTest, MissingOrBadValuesFallBackToDefaultsNeverZero)
     EXPECT_EQ(tuned.integer(Configuration::kTime_Of_Retry), 5);
 }
 
-TEST(LocalizerTest, LooksUpOwnLanguageThenEnglishThenKey)
+TEST(LocalizerTest, LooksUpTheLocalesLanguageThenEnglishThenKey)
 {
     Localizer localizer("ja", StringsTable::parse("\"both\" = \"両方\";"), StringsTable::parse("\"both\" = \"Both\"; \"englishOnly\" = \"English\";"));
     EXPECT_EQ(localizer.text("both"), "両方");
@@ -113,10 +111,7 @@ TEST(LocalizerTest, LooksUpOwnLanguageThenEnglishThenKey)
     EXPECT_EQ(Localizer::load(kShipped, "ja").text("Common_Cancel"), "キャンセル");
     EXPECT_EQ(Localizer::load(kShipped, "en").text("Common_Cancel"), "Cancel");
     EXPECT_EQ(Localizer::load(Bundle(""), "ja").text("Common_Cancel"), "Common_Cancel");
-}
-
-TEST(LocalizerTest, LanguageComesFromTheLocaleThatGovernsMessages)
-{
+    // The language comes from the locale that governs messages.
     const struct { const char *all, *messages, *lang, *language, *expected; } cases[] = {
         {"", "", "ja_JP.UTF-8", "", "ja"},   {"", "", "en_GB.UTF-8", "", "en"},    {"", "ja_JP.UTF-8", "en_US.UTF-8", "", "ja"},
         {"C", "ja_JP.UTF-8", "ja_JP.UTF-8", "", "en"}, {"", "", "en_US.UTF-8", "ja:en", "ja"}, {"", "", "C", "ja", "en"},

@@ -93,19 +93,6 @@ TEST_F(SessionFixture, AStreamedBodyIsSentWholeAndAgainOnlyFromAFreshStream)
     }
 }
 
-TEST_F(SessionFixture, DownloadLeavesTheBodyInATemporaryFileOnlyForTheDelegateCall)
-{
-    server.serve("/file.bin", std::string(200000, 'd'));
-    run(session->downloadTaskWithRequest(request("/file.bin")));
-    ASSERT_FALSE(recorder->error);
-    EXPECT_EQ(recorder->body, std::string(200000, 'd'));
-    EXPECT_EQ(recorder->written, 200000);
-    EXPECT_EQ(recorder->expectedToWrite, 200000);
-    EXPECT_EQ(std::filesystem::path(recorder->downloaded).parent_path().string(), session->downloadFolder());
-    EXPECT_FALSE(std::filesystem::exists(recorder->downloaded));
-    EXPECT_EQ(recorder->events.back(), "complete");
-}
-
 // Redirects change the method as the status requires and carry the body only for 307 and 308 (and a
 // 302 of another method than POST).
 TEST_F(SessionFixture, RedirectsChangeMethodAsTheStatusRequiresAndCarryTheBodyOnlyFor307And308)
@@ -307,8 +294,19 @@ TEST_F(SessionFixture, CookiesAreSentBackWithinTheSessionOnly)
     other->invalidateAndCancel();
 }
 
-TEST_F(SessionFixture, ACutDownloadCarriesResumeDataThatContinuesWhereItStopped)
+// A download leaves its body in a temporary file only for the delegate call; one cut short carries resume
+// data that continues where it stopped.
+TEST_F(SessionFixture, ADownloadLeavesItsFileOnlyForTheDelegateAndACutOneResumesWhereItStopped)
 {
+    server.serve("/file.bin", std::string(200000, 'd'));
+    run(session->downloadTaskWithRequest(request("/file.bin")));
+    ASSERT_FALSE(recorder->error);
+    EXPECT_EQ(recorder->body, std::string(200000, 'd'));
+    EXPECT_EQ(std::pair(recorder->written, recorder->expectedToWrite), std::pair(std::int64_t{200000}, std::int64_t{200000}));
+    EXPECT_EQ(std::filesystem::path(recorder->downloaded).parent_path().string(), session->downloadFolder());
+    EXPECT_FALSE(std::filesystem::exists(recorder->downloaded));
+    EXPECT_EQ(recorder->events.back(), "complete");
+
     const std::string whole = std::string(40000, 'a') + std::string(40000, 'b');
     server.truncate("/big", whole.substr(0, 40000), whole.size());
     run(session->downloadTaskWithRequest(request("/big")));
