@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/files/FileSizeLimit.h"
 #include "support/server/ZipFixture.h"
 
 using namespace support::zipfixture;
@@ -189,16 +190,12 @@ TEST_F(ZipFixture, AWriteThatFailsInsideAnEntryFailsTheServiceAndKeepsTheOldFold
     make({zipmaker::file("small.qfx", "fits"), zipmaker::file("large.qfx", std::string(64 * 1024, 'L'))});
     // A file-size limit makes the write of the large entry fail part-way, as a full disk would; root
     // is bound by it too, where folder permissions would not stop a write.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tight = saved;
-    tight.rlim_cur = 16 * 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-    const Serviced outcome = service(false);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-
+    Serviced outcome;
+    {
+        const FileSizeLimit limit(16 * 1024);
+        ASSERT_TRUE(limit.held());
+        outcome = service(false);
+    }
     EXPECT_FALSE(outcome.ok);
     ASSERT_TRUE(outcome.error && outcome.error->underlying);
     EXPECT_EQ(std::tuple(outcome.error->code, outcome.error->info("entry"), outcome.error->underlying->code),
