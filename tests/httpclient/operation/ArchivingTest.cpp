@@ -87,7 +87,7 @@ void expectRefusedAsTooLarge(const std::optional<Error>& error)
 
 }  // namespace
 
-TEST(Archiving, ResponseSerializersComeBackAsTheirClassWithTheirFields)
+TEST(Archiving, SerializersComeBackAsTheirClassWithTheirFields)
 {
     auto json = JSONResponseSerializer::serializerWithReadingOptions(4);
     json->removesKeysWithNullValues = true;
@@ -125,23 +125,19 @@ TEST(Archiving, ResponseSerializersComeBackAsTheirClassWithTheirFields)
     ASSERT_EQ(compoundBack->responseSerializers.size(), 2u);
     EXPECT_TRUE(std::dynamic_pointer_cast<JSONResponseSerializer>(compoundBack->responseSerializers[0]));
     EXPECT_TRUE(std::dynamic_pointer_cast<ImageResponseSerializer>(compoundBack->responseSerializers[1]));
-}
-
-TEST(Archiving, RequestSerializersKeepTheirHeadersStyleAndOptions)
-{
-    auto json = JSONRequestSerializer::serializerWithWritingOptions(JSONRequestSerializer::kJSONWritingPrettyPrinted);
-    json->setValue(std::string("secret"), "X-Token");
-    json->setQueryStringSerializationWithStyle(0);
-    auto back = std::dynamic_pointer_cast<JSONRequestSerializer>(HTTPRequestSerializer::decodeObject(roundTrip(json->archivedObject())));
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->writingOptions, JSONRequestSerializer::kJSONWritingPrettyPrinted);
-    EXPECT_EQ(back->valueForHTTPHeaderField("X-Token"), "secret");
-    EXPECT_EQ(back->HTTPRequestHeaders(), json->HTTPRequestHeaders());
-
-    auto list = PropertyListRequestSerializer::serializerWithFormat(PropertyListRequestSerializer::kPropertyListBinaryFormat, 3);
-    auto listBack = std::dynamic_pointer_cast<PropertyListRequestSerializer>(HTTPRequestSerializer::decodeObject(roundTrip(list->archivedObject())));
-    ASSERT_TRUE(listBack);
-    EXPECT_EQ(std::pair(listBack->format, listBack->writeOptions), std::pair(PropertyListRequestSerializer::kPropertyListBinaryFormat, 3UL));
+    auto jsonRequest = JSONRequestSerializer::serializerWithWritingOptions(JSONRequestSerializer::kJSONWritingPrettyPrinted);
+    jsonRequest->setValue(std::string("secret"), "X-Token");
+    jsonRequest->setQueryStringSerializationWithStyle(0);
+    auto requestBack = std::dynamic_pointer_cast<JSONRequestSerializer>(HTTPRequestSerializer::decodeObject(roundTrip(jsonRequest->archivedObject())));
+    ASSERT_TRUE(requestBack);
+    EXPECT_EQ(requestBack->writingOptions, JSONRequestSerializer::kJSONWritingPrettyPrinted);
+    EXPECT_EQ(requestBack->valueForHTTPHeaderField("X-Token"), "secret");
+    EXPECT_EQ(requestBack->HTTPRequestHeaders(), jsonRequest->HTTPRequestHeaders());
+    auto requestList = PropertyListRequestSerializer::serializerWithFormat(PropertyListRequestSerializer::kPropertyListBinaryFormat, 3);
+    auto requestListBack =
+        std::dynamic_pointer_cast<PropertyListRequestSerializer>(HTTPRequestSerializer::decodeObject(roundTrip(requestList->archivedObject())));
+    ASSERT_TRUE(requestListBack);
+    EXPECT_EQ(std::pair(requestListBack->format, requestListBack->writeOptions), std::pair(PropertyListRequestSerializer::kPropertyListBinaryFormat, 3UL));
 }
 
 TEST(Archiving, AnOperationKeepsItsRequestResultAndSerializerAndIsPausedByArchiving)

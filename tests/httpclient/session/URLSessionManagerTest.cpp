@@ -31,7 +31,10 @@ TEST_F(ManagerFixture, ADataTaskCompletesOnTheMainQueueAndThenPostsItsCompletion
               std::pair(std::size_t{1}, std::size_t{0}));
 }
 
-TEST_F(ManagerFixture, ANewManagerParsesJSONAndRefusesOtherTypes)
+// A new manager parses JSON and refuses other types; a refused status fails through the serializer, the
+// error in the completion; a 401 whose challenges none can be answered ends the task in a failure that says
+// so, never a success.
+TEST_F(ManagerFixture, ANewManagerParsesJSONAndARefusedTypeStatusOrChallengeFailsTheTask)
 {
     server.serve("/doc.json", "{\"a\": 1}", "application/json");
     server.serve("/page", "<html/>", "text/html");
@@ -44,12 +47,7 @@ TEST_F(ManagerFixture, ANewManagerParsesJSONAndRefusesOtherTypes)
     }
     fresh->invalidateSessionCancelingTasks(true);
     EXPECT_TRUE(loop.runUntil([&] { return invalidated(fresh->session().get()) == 1; }));
-}
 
-// A refused status fails through the serializer, the error in the completion; a 401 whose challenges none can
-// be answered ends the task in a failure that says so, never a success.
-TEST_F(ManagerFixture, ARefusedStatusOrAChallengeNoneCanAnswerFailsTheTask)
-{
     server.serve("/gone", LoopbackServer::Reply{404, "text/plain", "nope", {}, 0});
     server.serve("/vault", LoopbackServer::Reply{401, "text/plain", "who", {{"WWW-Authenticate", "Bearer realm=\"v\""}}, 0});
     for (const auto& [path, code] : {std::pair("/gone", std::int64_t{-1011}),
