@@ -183,14 +183,12 @@ TEST(URLConnection, SynchronousHeadAndGetRunOnTheCallingThread)
     std::optional<Error> error;
     Bytes body = URLConnection::sendSynchronousRequest(head, &response, &error);
     ASSERT_FALSE(error) << error->describe();
-    EXPECT_EQ(response->statusCode, 200);
-    EXPECT_TRUE(body.empty());
-    EXPECT_EQ(response->valueForHTTPHeaderField("Last-Modified"), "Tue, 02 Jan 2024 10:00:00 GMT");
+    EXPECT_EQ(std::tuple(response->statusCode, body.empty(), response->valueForHTTPHeaderField("Last-Modified")),
+              std::tuple(200, true, std::optional<std::string>("Tue, 02 Jan 2024 10:00:00 GMT")));
     body = URLConnection::sendSynchronousRequest(URLRequest(server.url("/catalogue")), &response, &error);
     EXPECT_EQ(std::string(body.begin(), body.end()), "{\"a\":1}");
     URLConnection::sendSynchronousRequest(URLRequest(server.url("/missing")), &response, &error);
-    EXPECT_FALSE(error);
-    EXPECT_EQ(response->statusCode, 404);
+    EXPECT_EQ(std::pair(error.has_value(), response->statusCode), std::pair(false, std::int64_t{404}));
     // A header beyond curl's bound is the server's fault, whatever curl calls it.
     server.serve("/huge-header", LoopbackServer::Reply{200, "text/plain", "x", {{"X-Filler", std::string(300000, 'h')}}});
     URLConnection::sendSynchronousRequest(URLRequest(server.url("/huge-header")), &response, &error);
@@ -199,8 +197,7 @@ TEST(URLConnection, SynchronousHeadAndGetRunOnTheCallingThread)
     const int port = server.port();
     owned.reset();  // the port is closed now
     URLConnection::sendSynchronousRequest(URLRequest("http://127.0.0.1:" + std::to_string(port) + "/x", 1.0), &response, &error);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, URLErrorCannotConnectToHost);
+    EXPECT_EQ(error ? error->code : 0, URLErrorCannotConnectToHost);
     EXPECT_FALSE(response);
 }
 
@@ -224,8 +221,7 @@ TEST(FileOutputStream, ReplacesAFileAndKeepsTheWriteError)
     FileOutputStream full("/dev/full", false);
     full.open();
     EXPECT_EQ(full.write(bytes, 1), -1);
-    ASSERT_TRUE(full.streamError());
-    EXPECT_EQ(full.streamError()->code, ENOSPC);
+    EXPECT_EQ(full.streamError() ? full.streamError()->code : 0, ENOSPC);
     EXPECT_FALSE(full.hasSpaceAvailable());
 }
 
