@@ -118,11 +118,19 @@ TEST_F(Operation, OutputStreamAndCacheDecisionOfAnOperationNotStarted)
     EXPECT_EQ(unstarted->willCacheResponse(*connection, proposed)->data, Bytes{'b'});
 }
 
-// A body in memory is taken whole from its stream at the end; an announced length is only the server's
-// word, so one announcing a terabyte and sending a kilobyte fails as cut, for an unbounded stream and for
-// one bounded below the announcement alike.
+// A body in memory is taken whole from its stream at the end, read in its text encoding; an announced
+// length is only the server's word, so one announcing a terabyte and sending a kilobyte fails as cut, for an
+// unbounded stream and for one bounded below the announcement alike.
 TEST_F(Operation, AMemoryBodyIsHandedOverWholeAndAnAnnouncedLengthIsNotTrusted)
 {
+    server.serve("/latin", LoopbackServer::Reply{200, "text/plain; charset=iso-8859-1", "caf\xe9", {}});
+    server.serve("/odd", LoopbackServer::Reply{200, "text/plain; charset=no-such-set", "plain", {}});
+    auto [latin, outcome] = ran("/latin");
+    ASSERT_TRUE(outcome.succeeded);
+    EXPECT_EQ(std::any_cast<Bytes>(outcome.object), (Bytes{'c', 'a', 'f', 0xe9}));
+    EXPECT_EQ(latin->responseStringEncoding(), "iso-8859-1");
+    EXPECT_EQ(latin->responseString(), "caf\xc3\xa9");
+    EXPECT_EQ(ran("/odd").first->responseStringEncoding(), "UTF-8");
     server.serve("/whole.bin", std::string(70000, 'w'));
     server.truncate("/liar.bin", std::string(1000, 'l'), std::size_t(1) << 40);
     auto whole = operation(server.url("/whole.bin"));
@@ -356,18 +364,6 @@ TEST_F(Operation, DownloadsIntoAFileAndReportsSuccessOnTheMainQueue)
     EXPECT_EQ(readFile(folder / "effect.zip"), body);
     EXPECT_EQ(std::pair(download->totalBytesRead(), progressTotal), std::pair(std::int64_t{1 << 20}, std::int64_t{1 << 20}));
     EXPECT_TRUE(download->isFinished());
-}
-
-TEST_F(Operation, InMemoryBodyAndTextEncoding)
-{
-    server.serve("/latin", LoopbackServer::Reply{200, "text/plain; charset=iso-8859-1", "caf\xe9", {}});
-    server.serve("/odd", LoopbackServer::Reply{200, "text/plain; charset=no-such-set", "plain", {}});
-    auto [latin, outcome] = ran("/latin");
-    ASSERT_TRUE(outcome.succeeded);
-    EXPECT_EQ(std::any_cast<Bytes>(outcome.object), (Bytes{'c', 'a', 'f', 0xe9}));
-    EXPECT_EQ(latin->responseStringEncoding(), "iso-8859-1");
-    EXPECT_EQ(latin->responseString(), "caf\xc3\xa9");
-    EXPECT_EQ(ran("/odd").first->responseStringEncoding(), "UTF-8");
 }
 
 // A refused status or content type reaches the failure block on the main queue with its reason; a wrong
