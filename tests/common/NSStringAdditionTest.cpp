@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+
 #include "common/NSArrayAddition.h"
 #include "common/NSStringAddition.h"
+#include "common/Stdqueue.h"
 
 using S = NSStringAddition;
 
@@ -75,4 +79,34 @@ TEST(NSArrayAddition, EditsThatDoNotApplyLeaveTheArrayWhole)
     const struct { int index, count; V expected; } cases[] = {{1, 2, {0, 3, 4}}, {3, 4, {0, 1, 2}}, {-1, 1, five}, {-3, 1, five},
                                                                {1, -2, five},     {6, 1, five},      {0, 5, five}};
     for (const auto& c : cases) EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, c.index, c.count), c.expected) << c.index << "," << c.count;
+}
+
+// Arrival order is kept, an empty queue answers nothing, and move-only operations are held.
+TEST(Stdqueue, KeepsArrivalOrderAndAnswersNothingWhenEmpty)
+{
+    Stdqueue<std::string> queue;
+    EXPECT_TRUE(queue.empty());
+    EXPECT_EQ(queue.dequeue(), std::nullopt);
+    EXPECT_EQ(queue.front(), nullptr);
+    EXPECT_EQ(queue.back(), nullptr);
+    EXPECT_EQ(queue.count(), 0);
+    for (const char* text : {"first", "second", "third"}) queue.enqueue(text);
+    EXPECT_EQ(queue.size(), 3u);
+    EXPECT_EQ(*queue.front(), "first");
+    EXPECT_EQ(*queue.back(), "third");
+    EXPECT_EQ(queue.dequeue(), "first");
+    EXPECT_EQ(queue.dequeue(), "second");
+    queue.enqueue("fourth");
+    EXPECT_EQ(queue.dequeue(), "third");
+    EXPECT_EQ(queue.dequeue(), "fourth");
+    EXPECT_EQ(queue.dequeue(), std::nullopt);
+    EXPECT_TRUE(queue.empty());
+
+    Stdqueue<std::unique_ptr<int>> operations;
+    operations.enqueue(std::make_unique<int>(1));
+    operations.enqueue(std::make_unique<int>(2));
+    auto first = operations.dequeue();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(**first, 1);
+    EXPECT_EQ(operations.count(), 1);
 }
