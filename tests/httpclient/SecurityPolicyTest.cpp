@@ -102,29 +102,26 @@ TEST(SecurityPolicy, PinningOverHttpsIsCheckedOnEveryConnection)
 TEST(SecurityPolicy, PinningDecisionsOnAPresentedChain)
 {
     Tls tls;
-    auto trustFor = [&](const support::TestIdentity& server) {
-        return *ServerTrust::create({server.certificateDER}, TrustPolicy::basicX509());
-    };
     // An authority nobody trusts: pinning with invalid certificates allowed decides alone.
-    auto strangerTrust = trustFor(tls.stranger);
+    auto strangerTrust = *ServerTrust::create({tls.stranger.certificateDER}, TrustPolicy::basicX509());
     EXPECT_FALSE(SecurityPolicy::defaultPolicy()->evaluateServerTrust(strangerTrust, "localhost"));
     auto anything = SecurityPolicy::defaultPolicy();
     anything->setAllowInvalidCertificates(true);
     EXPECT_TRUE(anything->evaluateServerTrust(strangerTrust, "elsewhere"));
 
-    EXPECT_FALSE(pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER}, false, false)->evaluateServerTrust(strangerTrust, "localhost"));
-    EXPECT_TRUE(pinning(SSLPinningModePublicKey, {tls.identity.certificateDER, tls.stranger.certificateDER}, false, true)
-                    ->evaluateServerTrust(strangerTrust, "localhost"));
     // Unverified, the chain is the single presented certificate: one match per certificate, and a key
     // pinned twice counts twice.
-    EXPECT_TRUE(pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER}, true, true)->evaluateServerTrust(strangerTrust, "localhost"));
-    EXPECT_FALSE(pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER, tls.stranger.certificateDER}, true, true)
-                     ->evaluateServerTrust(strangerTrust, "localhost"));
-    EXPECT_TRUE(pinning(SSLPinningModeCertificate, {tls.strangerAuthority.certificateDER}, false, true)
-                    ->evaluateServerTrust(strangerTrust, "localhost"));
-    EXPECT_FALSE(pinning(SSLPinningModeCertificate, {tls.authority.certificateDER, Bytes{1, 2}}, false, true)
-                     ->evaluateServerTrust(strangerTrust, "localhost"));
-    EXPECT_FALSE(pinning(static_cast<SSLPinningMode>(7), {}, false, true)->evaluateServerTrust(strangerTrust, "localhost"));
+    const struct { SSLPinningMode mode; std::vector<Bytes> pins; bool chain, allowInvalid, trusted; } decisions[] = {
+        {SSLPinningModePublicKey, {tls.stranger.certificateDER}, false, false, false},
+        {SSLPinningModePublicKey, {tls.identity.certificateDER, tls.stranger.certificateDER}, false, true, true},
+        {SSLPinningModePublicKey, {tls.stranger.certificateDER}, true, true, true},
+        {SSLPinningModePublicKey, {tls.stranger.certificateDER, tls.stranger.certificateDER}, true, true, false},
+        {SSLPinningModeCertificate, {tls.strangerAuthority.certificateDER}, false, true, true},
+        {SSLPinningModeCertificate, {tls.authority.certificateDER, Bytes{1, 2}}, false, true, false},
+        {static_cast<SSLPinningMode>(7), {}, false, true, false},
+    };
+    for (const auto& d : decisions)
+        EXPECT_EQ(pinning(d.mode, d.pins, d.chain, d.allowInvalid)->evaluateServerTrust(strangerTrust, "localhost"), d.trusted) << &d - decisions;
 
     SecurityPolicy policy;
     policy.setPinnedCertificates(std::vector<Bytes>{Bytes{1, 2, 3}, tls.identity.certificateDER});
