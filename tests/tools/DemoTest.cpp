@@ -177,6 +177,7 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
 
 // The demo's folder replaces the user's data folder and the shipped "Configuration" for this process only,
 // keeps every shipped value it does not override, survives values that need escaping, and goes at the end.
+// Without the program's resources the demo stops before it points the process anywhere.
 TEST(DemoFolder, TakesThePlaceOfTheUsersFoldersAndGoesAtTheEnd)
 {
     const auto shipped = platform::Bundle::locateResources();
@@ -188,6 +189,11 @@ TEST(DemoFolder, TakesThePlaceOfTheUsersFoldersAndGoesAtTheEnd)
         DemoFolder folder;
         ASSERT_TRUE(folder.valid()) << folder.error();
         made = folder.path();
+        const char* before = std::getenv("RIG_RESOURCES");
+        EXPECT_FALSE(folder.install((folder.path() / "no-such-resources").string(), {}));
+        EXPECT_NE(folder.error().find("no-such-resources"), std::string::npos) << folder.error();
+        EXPECT_EQ(std::getenv("RIG_RESOURCES"), before);
+        EXPECT_FALSE(fs::exists(folder.resources() / "Configuration.strings"));
         ASSERT_TRUE(folder.install(*shipped, {{platform::Configuration::kServerURLAllQFX, "http://127.0.0.1:9/a\"b\\c"}}))
             << folder.error();
         const auto configuration = platform::Configuration::load(platform::Bundle::main());
@@ -201,18 +207,6 @@ TEST(DemoFolder, TakesThePlaceOfTheUsersFoldersAndGoesAtTheEnd)
     ::unsetenv("RIG_RESOURCES");
     if (xdg.empty()) ::unsetenv("XDG_DATA_HOME");
     else ::setenv("XDG_DATA_HOME", xdg.c_str(), 1);
-}
-
-// Without the program's resources the demo stops before it points the process anywhere.
-TEST(DemoFolder, MissingResourcesFailWithoutTouchingTheEnvironment)
-{
-    const char* before = std::getenv("RIG_RESOURCES");
-    DemoFolder folder;
-    ASSERT_TRUE(folder.valid()) << folder.error();
-    EXPECT_FALSE(folder.install((folder.path() / "no-such-resources").string(), {}));
-    EXPECT_NE(folder.error().find("no-such-resources"), std::string::npos) << folder.error();
-    EXPECT_EQ(std::getenv("RIG_RESOURCES"), before);
-    EXPECT_FALSE(fs::exists(folder.resources() / "Configuration.strings"));
 }
 
 TEST(WindowShot, BlankOnlyWhenEveryPixelIsTheSame)
