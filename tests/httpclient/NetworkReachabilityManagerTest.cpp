@@ -116,28 +116,29 @@ TEST_F(ReachabilityFixture, StartingTwiceDeliversAndPostsOncePerChange)
     EXPECT_EQ(posted.back(), -9);
 }
 
-TEST_F(ReachabilityFixture, UnreadableFlagsGiveUnknownAndAGoneManagerHearsNothing)
+// A domain manager waits for the first change; unreadable flags give unknown; a gone manager hears nothing.
+TEST_F(ReachabilityFixture, DomainManagersWaitUnreadableFlagsGiveUnknownAndAGoneManagerHearsNothing)
 {
+    auto domain = NetworkReachabilityManager::managerForDomain("example.invalid", provider, dispatch);
+    EXPECT_EQ(domain->networkReachabilityAssociation(), NetworkReachabilityManager::kAssociationDomain);
+    Statuses heard;
+    domain->setReachabilityStatusChangeBlock([&](NetworkReachabilityStatus s) { heard.push_back(s); });
+    domain->startMonitoring();
+    settle();
+    EXPECT_TRUE(heard.empty());
+    provider.setFlags(kReachabilityFlagReachable);
+    loop.runUntilIdle();
+    EXPECT_EQ(heard, Statuses{2});
+    domain.reset();
+
     provider.setFlagsUnavailable(true);
     auto manager = makeManager();
     manager->startMonitoring();
     ASSERT_TRUE(waitForDeliveries(1));
     EXPECT_EQ(seen.back(), kNetworkReachabilityStatusUnknown);
-    provider.setFlags(kReachabilityFlagReachable);
+    provider.setFlags(0);
     manager.reset();
     loop.runUntilIdle();
     EXPECT_EQ(seen.size(), 1u);
 }
 
-TEST_F(ReachabilityFixture, DomainManagersWaitForTheFirstChange)
-{
-    auto manager = NetworkReachabilityManager::managerForDomain("example.invalid", provider, dispatch);
-    EXPECT_EQ(manager->networkReachabilityAssociation(), NetworkReachabilityManager::kAssociationDomain);
-    manager->setReachabilityStatusChangeBlock([&](NetworkReachabilityStatus s) { seen.push_back(s); });
-    manager->startMonitoring();
-    settle();
-    EXPECT_TRUE(seen.empty());
-    provider.setFlags(kReachabilityFlagReachable);
-    loop.runUntilIdle();
-    EXPECT_EQ(seen, Statuses{2});
-}

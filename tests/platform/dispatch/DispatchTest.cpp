@@ -85,7 +85,7 @@ TEST_F(DispatchFixture, DelayedWorkWaitsForTheClock)
     EXPECT_TRUE(loop.runUntil([&] { return fired == 2; }));
 }
 
-TEST_F(DispatchFixture, OperationQueueRunsOneAtATimeAndWaitsForAll)
+TEST_F(DispatchFixture, OperationQueueRunsOneAtATimeWaitsForAllAndMayBeReleasedByItsOperation)
 {
     OperationQueue operations(dispatch.makeSerial("ops", Priority::Default));
     OneAtATime tasks;
@@ -94,6 +94,13 @@ TEST_F(DispatchFixture, OperationQueueRunsOneAtATimeAndWaitsForAll)
     EXPECT_EQ(tasks.done, 50);
     EXPECT_EQ(operations.operationCount(), 0u);
     EXPECT_FALSE(tasks.overlapped);
+    // An operation may release its own queue: once the serial queue runs this, it has stopped touching it.
+    auto serial = dispatch.makeSerial("ops", Priority::Default);
+    auto owned = std::make_unique<OperationQueue>(serial);
+    std::atomic<bool> released{false};
+    owned->addOperation([&] { owned.reset(), released = true; });
+    serial->sync([] {});
+    EXPECT_TRUE(released);
 }
 
 TEST_F(DispatchFixture, GroupNotifiesOnceEverythingLeft)
@@ -108,17 +115,6 @@ TEST_F(DispatchFixture, GroupNotifiesOnceEverythingLeft)
     group.notify(dispatch.main(), [&] { notified = (work == 8); });
     EXPECT_TRUE(group.wait(5s));
     EXPECT_TRUE(loop.runUntil([&] { return notified.load(); }));
-}
-
-TEST_F(DispatchFixture, OperationMayReleaseItsOwnQueue)
-{
-    auto serial = dispatch.makeSerial("ops", Priority::Default);
-    auto operations = std::make_unique<OperationQueue>(serial);
-    std::atomic<bool> released{false};
-    operations->addOperation([&] { operations.reset(), released = true; });
-    // Once the serial queue runs this, the finished operation has stopped touching its queue.
-    serial->sync([] {});
-    EXPECT_TRUE(released);
 }
 
 // A task still running when the wait begins, a serial queue's later tasks and work one pool hands to
