@@ -23,18 +23,7 @@ TEST(NSStringAddition, BlankAndContainsTreatNullAsAbsent)
     EXPECT_FALSE(S::containsString("abc", "cd"));
 }
 
-TEST(NSStringAddition, ComponentsKeepTheRootAndIgnoreRepeatedSlashes)
-{
-    using C = std::vector<std::string>;
-    EXPECT_EQ(S::pathComponents("/a//b/"), (C{"/", "a", "b"}));
-    EXPECT_EQ(S::pathComponents("//x/f"), (C{"/", "x", "f"}));
-    EXPECT_EQ(S::pathComponents(""), C{});
-    EXPECT_TRUE(S::isEqualToPath("a/b", "a//b/"));
-    EXPECT_FALSE(S::isEqualToPath("a/b", "a/b/c"));
-    EXPECT_FALSE(S::isEqualToPath("/a/b", "a/b"));
-}
-
-TEST(NSStringAddition, DeletingComponents)
+TEST(NSStringAddition, ComponentsKeepTheRootIgnoreRepeatedSlashesAndAreDeleted)
 {
     EXPECT_EQ(S::stringByDeletingFirstComponent("/a/b/c"), "b/c");
     EXPECT_EQ(S::stringByDeletingFirstComponent("a/b"), "b");
@@ -52,6 +41,13 @@ TEST(NSStringAddition, DeletingComponents)
     EXPECT_EQ(S::stringByDeletingToPathComponent("a/b/c", "b"), "a");
     EXPECT_EQ(S::stringByDeletingToPathComponent("a/b/c", "a"), "a/b/c");
     EXPECT_EQ(S::stringByDeletingToPathComponent("a/b/c", "q"), "a/b/c");
+    using C = std::vector<std::string>;
+    EXPECT_EQ(S::pathComponents("/a//b/"), (C{"/", "a", "b"}));
+    EXPECT_EQ(S::pathComponents("//x/f"), (C{"/", "x", "f"}));
+    EXPECT_EQ(S::pathComponents(""), C{});
+    EXPECT_TRUE(S::isEqualToPath("a/b", "a//b/"));
+    EXPECT_FALSE(S::isEqualToPath("a/b", "a/b/c"));
+    EXPECT_FALSE(S::isEqualToPath("/a/b", "a/b"));
 }
 
 TEST(NSStringAddition, ReplacingARunOfComponents)

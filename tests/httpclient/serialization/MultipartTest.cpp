@@ -5,7 +5,7 @@
 
 using namespace support::multipart;
 
-TEST(Multipart, BodiesHaveExactBytesAndLength)
+TEST(Multipart, BodiesHaveExactBytesAndLengthAndAnEmptyFormLeavesTheRequestAlone)
 {
     TempFile file("PNGDATA");
     const std::string fieldA = "--" + B + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nx";
@@ -41,10 +41,6 @@ TEST(Multipart, BodiesHaveExactBytesAndLength)
             EXPECT_EQ(std::pair(drained.body, drained.lastRead), std::pair(c.expected, std::int64_t{0})) << bufferSize;
         }
     }
-}
-
-TEST(Multipart, EmptyFormLeavesTheRequestAlone)
-{
     Form form;
     URLRequest request = form.build(std::nullopt);
     EXPECT_FALSE(request.httpBodyStream || request.valueForHTTPHeaderField("Content-Length") || request.valueForHTTPHeaderField("Content-Type"));

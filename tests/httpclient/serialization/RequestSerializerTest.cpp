@@ -171,19 +171,9 @@ TEST(HTTPRequestSerializer, QueryStyleAndCallback)
     EXPECT_EQ(error->code, URLRequestSerializationErrorUnencodable);
 }
 
-TEST(HTTPRequestSerializer, BrokenPreconditionsThrow)
-{
-    HTTPRequestSerializer serializer(process());
-    for (const auto& [method, url] : std::vector<std::pair<std::string, std::string>>{
-             {"", "http://h/"}, {"GET", ""}, {"GET", "no scheme"}, {"GET", "http://h/%zz"}})
-        EXPECT_THROW(serializer.requestWithMethod(method, url, std::nullopt), std::invalid_argument) << url;
-    EXPECT_THAT([&] { serializer.requestWithMethod("GET", "http://h/a b", std::nullopt); },
-                ThrowsMessage<std::invalid_argument>(StrEq("Invalid parameter not satisfying: url")));
-}
-
 // A default header field with a line break or NUL would add lines of its own to every request built:
 // it is refused where it is set, and nothing of it is kept.
-TEST(HTTPRequestSerializer, AHeaderFieldWithALineBreakIsRefusedWhereItIsSet)
+TEST(HTTPRequestSerializer, AHeaderFieldWithALineBreakOrABrokenPreconditionThrows)
 {
     HTTPRequestSerializer serializer(process());
     const auto before = serializer.HTTPRequestHeaders();
@@ -200,6 +190,12 @@ TEST(HTTPRequestSerializer, AHeaderFieldWithALineBreakIsRefusedWhereItIsSet)
     // The user name and password go base64-encoded: any text is safe there.
     serializer.setAuthorizationHeaderFieldWithUsername("ada\r\n", "pw\n");
     EXPECT_EQ(serializer.valueForHTTPHeaderField("Authorization"), "Basic YWRhDQo6cHcK");
+    // A method or URL that breaks a precondition throws too.
+    for (const auto& [method, url] : std::vector<std::pair<std::string, std::string>>{
+             {"", "http://h/"}, {"GET", ""}, {"GET", "no scheme"}, {"GET", "http://h/%zz"}})
+        EXPECT_THROW(serializer.requestWithMethod(method, url, std::nullopt), std::invalid_argument) << url;
+    EXPECT_THAT([&] { serializer.requestWithMethod("GET", "http://h/a b", std::nullopt); },
+                ThrowsMessage<std::invalid_argument>(StrEq("Invalid parameter not satisfying: url")));
 }
 
 TEST(DocumentRequestSerializers, WriteBodiesOrReportWhyNot)

@@ -331,7 +331,7 @@ TEST(ApplicationSupportTest, RootFollowsXdgDataHomeElseHome)
     EXPECT_EQ(platform::ApplicationSupport::dataDirectory(), "/home/player/.local/share");
 }
 
-TEST(SafeNameTest, RefusesNamesThatCouldEscapeTheirFolder)
+TEST(SafeNameTest, RefusesNamesThatCouldEscapeTheirFolderAndAnAsideNamesTheFolderItStandsFor)
 {
     for (const std::string& good : {std::string("Clean Boost"), std::string("..."), std::string(255, 'n'), std::string("日本語")}) EXPECT_TRUE(platform::SafeName::check(good)) << good;
     for (const std::string& bad : {std::string(), std::string("."), std::string(".."), std::string("a/b"), std::string("..\\x"),
@@ -341,13 +341,7 @@ TEST(SafeNameTest, RefusesNamesThatCouldEscapeTheirFolder)
         EXPECT_EQ(error.domain, "files");
         EXPECT_EQ(error.code, bad.size() > 255 ? ENAMETOOLONG : EINVAL);
     }
-}
-
-}  // namespace
-
-// An aside says which folder it stands for, whatever that folder's name holds, and no other name reads as one.
-TEST(WorkFolderNameTest, AnAsideNamesTheFolderItStandsFor)
-{
+    // An aside says which folder it stands for, whatever that folder's name holds, and no other name reads as one.
     using platform::WorkFolderName;
     for (const std::string folder : {"Patch", "a.old-1", "x.old-00000000000000000001", ".hidden"}) {
         const std::string aside = WorkFolderName::aside(folder, "01796787748464022108");
@@ -358,3 +352,6 @@ TEST(WorkFolderNameTest, AnAsideNamesTheFolderItStandsFor)
     for (const char* other : {".Patch-old-00000000000000000001", ".Patch.old-", ".Patch.old-12a", "Patch.old-123", "..old-123"})
         EXPECT_EQ(WorkFolderName::asideOf(other), std::nullopt) << other;
 }
+
+}  // namespace
+
