@@ -62,13 +62,6 @@ TEST_F(DispatchFixture, SyncOnOwnSerialQueueRunsInlineInsteadOfDeadlocking)
     EXPECT_FALSE(queue->isCurrent());
 }
 
-TEST_F(DispatchFixture, MainQueueWorkFromBackgroundRunsOnTheLoopThread)
-{
-    std::atomic<bool> ranOnMain{false};
-    dispatch.global(Priority::Default).async([&] { dispatch.main().async([&] { ranOnMain = dispatch.main().isCurrent(); }); });
-    EXPECT_TRUE(loop.runUntil([&] { return ranOnMain.load(); }));
-}
-
 // Delayed work waits for the clock; pool work falling due after its dispatch is gone is dropped.
 TEST_F(DispatchFixture, DelayedWorkWaitsForTheClock)
 {
@@ -103,8 +96,12 @@ TEST_F(DispatchFixture, OperationQueueRunsOneAtATimeWaitsForAllAndMayBeReleasedB
     EXPECT_TRUE(released);
 }
 
-TEST_F(DispatchFixture, GroupNotifiesOnceEverythingLeft)
+// Main-queue work from the background runs on the loop thread; a group notifies once everything left.
+TEST_F(DispatchFixture, MainQueueWorkFromBackgroundRunsOnTheLoopThreadAndAGroupNotifiesOnceEverythingLeft)
 {
+    std::atomic<bool> ranOnMain{false};
+    dispatch.global(Priority::Default).async([&] { dispatch.main().async([&] { ranOnMain = dispatch.main().isCurrent(); }); });
+    EXPECT_TRUE(loop.runUntil([&] { return ranOnMain.load(); }));
     DispatchGroup group;
     std::atomic<int> work{0};
     std::atomic<bool> notified{false};

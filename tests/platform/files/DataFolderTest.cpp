@@ -40,20 +40,6 @@ TEST(WritableFolder, AMissingFolderIsMadeAndWhatStandsInTheWayIsNamed)
     EXPECT_FALSE(fs::exists(folder / WritableFolder::kProbeName));
 }
 
-TEST(FolderLock, OneHolderAtATimeAndTheFolderIsFreeAgainAfterIt)
-{
-    TemporaryFolder folder;
-    {
-        const FolderLock first(folder.path());
-        ASSERT_EQ(first.outcome(), FolderLock::Outcome::Held);
-        const FolderLock second(folder.path());
-        EXPECT_EQ(std::pair(second.outcome(), second.error()), std::pair(FolderLock::Outcome::TakenByAnother, std::string()));
-    }
-    EXPECT_EQ(FolderLock(folder.path()).outcome(), FolderLock::Outcome::Held);
-    const FolderLock missing(folder / "gone");
-    EXPECT_TRUE(missing.outcome() == FolderLock::Outcome::Failed && !missing.error().empty());
-}
-
 // A path of exactly `length` bytes: `base` followed by folders of at most 200 bytes each.
 std::string pathOfLength(const std::string& base, std::size_t length)
 {
@@ -66,10 +52,22 @@ std::string pathOfLength(const std::string& base, std::size_t length)
     return path;
 }
 
+// The folder lock has one holder at a time and is free again after it; a claim whose lock cannot be taken
+// refuses every copy and names the cause.
 TEST(DataFolderClaim, ALockThatCannotBeTakenRefusesEveryCopyAndNamesTheCause)
 {
     TemporaryFolder folder;
+    {
+        const FolderLock holder(folder.path());
+        ASSERT_EQ(holder.outcome(), FolderLock::Outcome::Held);
+        const FolderLock second(folder.path());
+        EXPECT_EQ(std::pair(second.outcome(), second.error()), std::pair(FolderLock::Outcome::TakenByAnother, std::string()));
+    }
+    EXPECT_EQ(FolderLock(folder.path()).outcome(), FolderLock::Outcome::Held);
+    const FolderLock missing(folder / "gone");
+    EXPECT_TRUE(missing.outcome() == FolderLock::Outcome::Failed && !missing.error().empty());
     // Something other than a file where the lock belongs: no copy can hold the folder, so none may run.
+    fs::remove(folder / FolderLock::kFileName);
     fs::create_directory(folder / FolderLock::kFileName);
     const DataFolderClaim first(folder.path());
     EXPECT_EQ(std::pair(first.refusal(), first.why()), std::pair(DataFolderClaim::Refusal::CannotLock, std::string(std::strerror(EISDIR))));

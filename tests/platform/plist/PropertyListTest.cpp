@@ -81,22 +81,7 @@ TEST(PlistValue, WrongKindsAnswerMissing)
     EXPECT_EQ(empty.get("k").asInteger(), 1);
 }
 
-TEST(PropertyList, RefusesWhatItCannotStore)
-{
-    const PlistValue refused[] = {
-        PlistValue(), PlistDictionary{{"a", PlistArray{PlistValue()}}}, std::string("before\0after", 12), "broken \xC3 text",
-        "\xED\xA0\x80 surrogate", PlistDictionary{{std::string("k\0ey", 4), 1}}, PlistDate{1e12},
-    };
-    for (const PlistValue& value : refused) {
-        for (PlistFormat format : {PlistFormat::Xml, PlistFormat::Binary}) {
-            Error error;
-            EXPECT_FALSE(PropertyList::serialize(value, format, &error));
-            EXPECT_EQ(error.code, PropertyList::kUnstorable);
-        }
-    }
-}
-
-TEST(PropertyList, HostileInputGivesErrors)
+TEST(PropertyList, HostileInputGivesErrorsAndWhatItCannotStoreIsRefused)
 {
     const Bytes valid = *PropertyList::serialize(everyKind(1.5), PlistFormat::Binary);
     for (std::size_t length = 0; length < valid.size(); ++length)
@@ -114,6 +99,17 @@ TEST(PropertyList, HostileInputGivesErrors)
     EXPECT_EQ(error.code, PropertyList::kMalformed);
     const std::string mismatched = "<plist><array></dict></array></plist>";
     EXPECT_FALSE(PropertyList::parse(Bytes(mismatched.begin(), mismatched.end())));
+    const PlistValue refused[] = {
+        PlistValue(), PlistDictionary{{"a", PlistArray{PlistValue()}}}, std::string("before\0after", 12), "broken \xC3 text",
+        "\xED\xA0\x80 surrogate", PlistDictionary{{std::string("k\0ey", 4), 1}}, PlistDate{1e12},
+    };
+    for (const PlistValue& value : refused) {
+        for (PlistFormat format : {PlistFormat::Xml, PlistFormat::Binary}) {
+            Error error;
+            EXPECT_FALSE(PropertyList::serialize(value, format, &error));
+            EXPECT_EQ(error.code, PropertyList::kUnstorable);
+        }
+    }
 }
 
 TEST(PropertyList, WritesFilesAtomicallyAndReportsBadOnes)

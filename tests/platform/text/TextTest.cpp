@@ -64,7 +64,8 @@ struct DateTextTest : ::testing::Test {
     void SetUp() override { ::setenv("TZ", "JST-9", 1), ::tzset(); }  // a rule, so no time-zone database is needed
 };
 
-TEST_F(DateTextTest, StampIsLocalTimeWithFourFractionDigits)
+// A stamp is local time with four fraction digits; an HTTP date is GMT with English names.
+TEST_F(DateTextTest, StampIsLocalTimeWithFourFractionDigitsAndHttpDateIsGmtWithEnglishNames)
 {
     // 1994-11-06 08:49:37.123456 UTC is 17:49 in Tokyo.
     auto time = system_clock::from_time_t(784111777) + microseconds(123456);
@@ -78,12 +79,8 @@ TEST_F(DateTextTest, StampIsLocalTimeWithFourFractionDigits)
                             // Beyond what the clock holds: these once wrapped round into some other time.
                             "30000101_00:00:00.0000", "16000101_00:00:00.0000"})
         EXPECT_FALSE(DateText::parseStamp(bad)) << bad;
-}
-
-TEST_F(DateTextTest, HttpDateIsGmtWithEnglishNames)
-{
-    auto time = system_clock::from_time_t(784111777) + milliseconds(900);
-    EXPECT_EQ(DateText::formatHttpDate(time), "Sun, 06 Nov 1994 08:49:37 GMT");
+    auto sent = system_clock::from_time_t(784111777) + milliseconds(900);
+    EXPECT_EQ(DateText::formatHttpDate(sent), "Sun, 06 Nov 1994 08:49:37 GMT");
     EXPECT_EQ(DateText::parseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), system_clock::from_time_t(784111777));
     auto leap = DateText::parseHttpDate("Thu, 29 Feb 2024 23:59:59 GMT");
     ASSERT_TRUE(leap);

@@ -79,6 +79,18 @@ TEST_F(PasswordChallenge, AnAnswerGoesOnlyToTheSchemeHostAndPortThatAskedForIt)
     withPassword(URLRequest(secure.url("/a", "localhost"), 20.0), "ada", std::chrono::seconds(30));
     EXPECT_EQ(secure.requests("/a").back().header("Authorization"), kBasicAnswer);
     EXPECT_EQ(server.requests("/b").back().header("Authorization"), "");
+    // The place a redirect leads to never got the password: its own 401 is a first challenge there, not a
+    // refusal. One that did get it (the same place) and still asks has refused it.
+    for (const bool elsewhere : {true, false}) {
+        const std::string path = elsewhere ? "/elsewhere" : "/here";
+        server.script("/a" + path, {challenge({"Basic realm=\"r\""}), redirectTo(server.url(path, elsewhere ? "localhost" : "127.0.0.1"))});
+        server.script(path, {challenge({"Basic realm=\"s\""}), kWelcome});
+        const auto recorder = withPassword("/a" + path);
+        EXPECT_EQ(asked(), (Spaces{"HTTPBasic r 0", std::string("HTTPBasic s ") + (elsewhere ? "0" : "1")}));
+        ASSERT_FALSE(recorder->error);
+        EXPECT_EQ(recorder->response->statusCode, elsewhere ? 200 : 401) << path;
+        EXPECT_EQ(server.requests(path).back().header("Authorization"), kBasicAnswer) << path;
+    }
 }
 
 // Every challenge of every header is read and the first one the connection can answer is taken; when it
@@ -208,22 +220,6 @@ TEST(PasswordAnswer, AnAnswerKnowsItsPlaceBySchemeHostAndPort)
     for (const auto& c : cases) {
         PasswordAnswer answer(c.asked, *basic, URLCredential::credentialWithUser("ada", "secret"));
         EXPECT_EQ(answer.authorizationFor(c.attempt, "GET", "/").has_value(), c.carries) << c.asked << " -> " << c.attempt;
-    }
-}
-
-// The place a redirect leads to never got the password: its own 401 is a first challenge there, not a
-// refusal. One that did get it (the same place) and still asks has refused it.
-TEST_F(PasswordChallenge, A401WhereARedirectLedCountsOnlyThatPlacesRefusals)
-{
-    for (const bool elsewhere : {true, false}) {
-        const std::string path = elsewhere ? "/elsewhere" : "/here";
-        server.script("/a" + path, {challenge({"Basic realm=\"r\""}), redirectTo(server.url(path, elsewhere ? "localhost" : "127.0.0.1"))});
-        server.script(path, {challenge({"Basic realm=\"s\""}), kWelcome});
-        const auto recorder = withPassword("/a" + path);
-        EXPECT_EQ(asked(), (Spaces{"HTTPBasic r 0", std::string("HTTPBasic s ") + (elsewhere ? "0" : "1")}));
-        ASSERT_FALSE(recorder->error);
-        EXPECT_EQ(recorder->response->statusCode, elsewhere ? 200 : 401) << path;
-        EXPECT_EQ(server.requests(path).back().header("Authorization"), kBasicAnswer) << path;
     }
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-TEST_F(SessionFixture, DataTaskCollectsAPlainOrChunkedBodyAndEndsCompleted)
+TEST_F(SessionFixture, DataTaskCollectsAPlainOrChunkedBodyAndCookiesAreSentBackWithinTheSessionOnly)
 {
     server.serve("/plain", LoopbackServer::Reply{200, "text/plain; charset=utf-8", std::string(70000, 'p'), {}, 0});
     server.serve("/chunked", LoopbackServer::Reply{200, "text/plain", std::string(50000, 'c'), {}, 4000});
@@ -30,6 +30,15 @@ TEST_F(SessionFixture, DataTaskCollectsAPlainOrChunkedBodyAndEndsCompleted)
         EXPECT_EQ(task->response()->statusCode, 200);
         EXPECT_EQ(recorder->completions, 1);
     }
+    server.serve("/login", LoopbackServer::Reply{200, "text/plain", "hi", {{"Set-Cookie", "who=ann; Path=/"}}, 0});
+    server.serve("/me", "me");
+    run(session->dataTaskWithRequest(request("/login")));
+    run(session->dataTaskWithRequest(request("/me")));
+    EXPECT_EQ(server.lastHeader("/me", "Cookie"), "who=ann");
+    auto other = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
+    run(other->dataTaskWithRequest(request("/me")));
+    EXPECT_EQ(server.lastHeader("/me", "Cookie"), "");
+    other->invalidateAndCancel();
 }
 
 TEST_F(SessionFixture, UploadsSendTheirBodyFromDataOrFileByteForByte)
@@ -279,19 +288,6 @@ TEST_F(SessionFixture, EveryChallengeIsReadAndAPasswordGoesOnlyWhereItWasAsked)
     const std::string renewed = server.requests("/s")[2].header("Authorization");
     EXPECT_TRUE(contains(renewed, "nonce=\"n2\"") && contains(renewed, "nc=00000001")) << renewed;
     EXPECT_EQ(server.requests("/q").back().header("Authorization"), "Basic YW5uOnNlY3JldA==");
-}
-
-TEST_F(SessionFixture, CookiesAreSentBackWithinTheSessionOnly)
-{
-    server.serve("/login", LoopbackServer::Reply{200, "text/plain", "hi", {{"Set-Cookie", "who=ann; Path=/"}}, 0});
-    server.serve("/me", "me");
-    run(session->dataTaskWithRequest(request("/login")));
-    run(session->dataTaskWithRequest(request("/me")));
-    EXPECT_EQ(server.lastHeader("/me", "Cookie"), "who=ann");
-    auto other = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
-    run(other->dataTaskWithRequest(request("/me")));
-    EXPECT_EQ(server.lastHeader("/me", "Cookie"), "");
-    other->invalidateAndCancel();
 }
 
 // A download leaves its body in a temporary file only for the delegate call; one cut short carries resume
