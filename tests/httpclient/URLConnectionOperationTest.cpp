@@ -188,7 +188,7 @@ TEST_F(Operation, OffersItsCredentialOnceAndOnlyToTheHostItWasAskedFor)
     EXPECT_EQ(std::pair(server.hits("/token"), server.requests("/token").back().header("Authorization")), std::pair(1, std::string()));
 }
 
-TEST_F(Operation, TheChallengeBlockSeesPasswordChallengesAndCanRefuseThem)
+TEST_F(Operation, TheChallengeAndRedirectBlocksSeeWhatTheyDecideAndCanRefuseIt)
 {
     server.requireDigestAuthentication("/digest", "ada", "pw", LoopbackServer::Reply{200, "text/plain", "in", {}}, "lab");
     for (const bool answering : {true, false}) {
@@ -205,6 +205,16 @@ TEST_F(Operation, TheChallengeBlockSeesPasswordChallengesAndCanRefuseThem)
         EXPECT_EQ(seen, (std::vector<std::string>{std::string(kAuthenticationMethodHTTPDigest) + " lab 0"}));
         EXPECT_EQ(outcome.error ? outcome.error->code : 0, answering ? 0 : std::int64_t{URLErrorUserCancelledAuthentication});
     }
+    // A redirect is followed unless the redirect block refuses it.
+    server.redirect("/qfx_url/old.zip", "/qfx_url/new.zip");
+    server.serve("/qfx_url/new.zip", "zipdata");
+    auto [followed, outcome] = ran("/qfx_url/old.zip");
+    ASSERT_TRUE(outcome.succeeded);
+    EXPECT_EQ(followed->response()->url, server.url("/qfx_url/new.zip"));
+    auto refused = operation(server.url("/qfx_url/old.zip"));
+    refused->setRedirectResponseBlock([](URLConnection&, const URLRequest&, const URLResponse&) { return std::nullopt; });
+    ASSERT_FALSE(run(refused).succeeded);
+    EXPECT_EQ(refused->response()->statusCode, 302);
 }
 
 TEST_F(Operation, ReportsUploadProgressAndItsStartAndFinishOnTheMainQueue)
@@ -484,19 +494,6 @@ TEST_F(Operation, FailedWritesCancelTheTransferWithTheStreamError)
     outcome = ran("/big.zip", std::make_shared<FileOutputStream>("/dev/full", false)).second;
     ASSERT_FALSE(outcome.succeeded);
     EXPECT_EQ(outcome.error->code, ENOSPC);
-}
-
-TEST_F(Operation, RedirectsFollowedOrRefusedByTheBlock)
-{
-    server.redirect("/qfx_url/old.zip", "/qfx_url/new.zip");
-    server.serve("/qfx_url/new.zip", "zipdata");
-    auto [followed, outcome] = ran("/qfx_url/old.zip");
-    ASSERT_TRUE(outcome.succeeded);
-    EXPECT_EQ(followed->response()->url, server.url("/qfx_url/new.zip"));
-    auto refused = operation(server.url("/qfx_url/old.zip"));
-    refused->setRedirectResponseBlock([](URLConnection&, const URLRequest&, const URLResponse&) { return std::nullopt; });
-    ASSERT_FALSE(run(refused).succeeded);
-    EXPECT_EQ(refused->response()->statusCode, 302);
 }
 
 // As the program ends its network thread halts and never runs an operation started after that: the

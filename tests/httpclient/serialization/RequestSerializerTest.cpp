@@ -89,7 +89,7 @@ TEST(HTTPRequestSerializer, PutsParametersIntoURIOrBody)
     }
 }
 
-TEST(HTTPRequestSerializer, DefaultHeadersNeverOverrideTheRequestsOwn)
+TEST(HTTPRequestSerializer, DefaultHeadersComeFromTheProcessAndNeverOverrideTheRequestsOwn)
 {
     HTTPRequestSerializer serializer(process({"de-DE", "ja"}));
     EXPECT_EQ(serializer.valueForHTTPHeaderField("Accept-Language"), "de-DE;q=1, ja;q=0.9");
@@ -107,10 +107,6 @@ TEST(HTTPRequestSerializer, DefaultHeadersNeverOverrideTheRequestsOwn)
     serializer.setValue(std::nullopt, "User-Agent");
     request = serializer.requestWithMethod("GET", "http://h/", std::nullopt);
     EXPECT_EQ(std::tuple(header(*request, "Authorization"), header(*request, "User-Agent")), std::tuple("<none>", "<none>"));
-}
-
-TEST(HTTPRequestSerializer, AcceptLanguageAndUserAgentFromTheProcess)
-{
     const auto field = [](platform::ProcessInfo info, const std::string& name) { return HTTPRequestSerializer(info).valueForHTTPHeaderField(name); };
     EXPECT_EQ(field(process({"a", "b", "c", "d", "e", "f", "g"}), "Accept-Language"), "a;q=1, b;q=0.9, c;q=0.8, d;q=0.7, e;q=0.6, f;q=0.5");
     EXPECT_EQ(field(process({}), "Accept-Language"), "");
