@@ -5,7 +5,7 @@
 
 using namespace support::zipfixture;
 
-TEST_F(ZipFixture, UnpacksFoldersAndFilesWithTheirDates)
+TEST_F(ZipFixture, UnpacksFoldersAndFilesWithTheirDatesAndWhatTheWriterMakes)
 {
     const auto dir = dated(zipmaker::folder("Delay/"), dosDate(2015, 3, 14, 9, 26, 52));
     const auto file = dated(zipmaker::file("Delay/delay.qfx", std::string(10000, 'x') + "tail"), dosDate(2016, 7, 1, 12, 0, 30));
@@ -22,6 +22,21 @@ TEST_F(ZipFixture, UnpacksFoldersAndFilesWithTheirDates)
     localtime_r(&when, &parts);
     EXPECT_EQ(std::tuple(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_sec), std::tuple(2016, 7, 30));
     EXPECT_EQ(listing(root / "out"), (Listing{"Effect", "Effect/Delay", "Effect/Delay/delay.qfx", "Effect/Reverb", "Effect/Reverb/hall.qfx"}));
+    // The writer makes archives the reader unpacks.
+    const auto source = root / "in" / "notes.txt";
+    zipmaker::writeFile(source, std::string(40000, 'n'));
+    ZipArchive writer((root / "in" / "made.zip").string());
+    EXPECT_FALSE(writer.close());
+    ASSERT_TRUE(writer.open());
+    EXPECT_FALSE(writer.open());
+    EXPECT_TRUE(writer.writeFile(source.string()));
+    EXPECT_FALSE(writer.writeFile((root / "missing").string()));
+    EXPECT_TRUE(writer.writeData({1, 2, 3}, "dir/data.bin"));
+    EXPECT_FALSE(writer.writeData({}, "empty.bin"));
+    ASSERT_TRUE(writer.close());
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath((root / "in" / "made.zip").string(), (destination / "made").string(), true, std::nullopt, &error));
+    EXPECT_EQ(zipmaker::readFile(destination / "made" / "notes.txt"), std::string(40000, 'n'));
+    EXPECT_EQ(zipmaker::readFile(destination / "made" / "dir" / "data.bin"), std::string("\1\2\3", 3));
 }
 
 TEST_F(ZipFixture, EveryDamagedOrHostileArchiveFailsWithItsCodeAndWritesNothing)
@@ -202,26 +217,6 @@ TEST_F(ZipFixture, AWriteThatFailsInsideAnEntryFailsTheServiceAndKeepsTheOldFold
               std::tuple(ZipArchive::kErrorWriteEntry, "large.qfx", EFBIG));
     EXPECT_EQ(listing(root / "out"), (Listing{"Effect", "Effect/old.qfx"}));
     EXPECT_TRUE(fs::exists(archive));
-}
-
-TEST_F(ZipFixture, WriterMakesArchivesTheReaderUnpacks)
-{
-    const auto source = root / "in" / "notes.txt";
-    zipmaker::writeFile(source, std::string(40000, 'n'));
-    ZipArchive writer((root / "in" / "made.zip").string());
-    EXPECT_FALSE(writer.close());
-    ASSERT_TRUE(writer.open());
-    EXPECT_FALSE(writer.open());
-    EXPECT_TRUE(writer.writeFile(source.string()));
-    EXPECT_FALSE(writer.writeFile((root / "missing").string()));
-    EXPECT_TRUE(writer.writeData({1, 2, 3}, "dir/data.bin"));
-    EXPECT_FALSE(writer.writeData({}, "empty.bin"));
-    ASSERT_TRUE(writer.close());
-
-    platform::Error error;
-    ASSERT_TRUE(ZipArchive::unzipFileAtPath((root / "in" / "made.zip").string(), destination.string(), true, std::nullopt, &error));
-    EXPECT_EQ(zipmaker::readFile(destination / "notes.txt"), std::string(40000, 'n'));
-    EXPECT_EQ(zipmaker::readFile(destination / "dir" / "data.bin"), std::string("\1\2\3", 3));
 }
 
 // The replace-a-folder service, from a file as from memory: the old folder stays whole on a failure and is
