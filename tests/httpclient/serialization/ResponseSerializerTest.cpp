@@ -46,7 +46,7 @@ std::any answer(URLResponseSerialization& serializer, const std::string& type, c
 
 }  // namespace
 
-TEST(JSONResponseSerializer, GateStatusBodiesAndCharsets)
+TEST(JSONResponseSerializer, GateStatusBodiesAndCharsetsAndRemoveNullEntriesAtAnyDepth)
 {
     struct Case {
         std::string contentType;
@@ -86,16 +86,13 @@ TEST(JSONResponseSerializer, GateStatusBodiesAndCharsets)
             EXPECT_FALSE(serializer->responseObjectForResponse(&made, c.body, nullptr).has_value());
         }
     }
-}
-
-TEST(JSONResponseSerializer, RemovesNullEntriesAtAnyDepthAndCopiesDefaults)
-{
-    auto serializer = JSONResponseSerializer::serializerWithReadingOptions(JSONResponseSerializer::kJSONReadingMutableContainers);
-    serializer->removesKeysWithNullValues = true;
-    EXPECT_EQ(std::any_cast<json>(answer(*serializer, "application/json", bytes(R"({"a":null,"b":{"c":null,"d":[null,{"e":null,"f":1}]},"g":0})"))),
+    // Null entries are removed at any depth when asked; a copy keeps the options and the default types.
+    auto removing = JSONResponseSerializer::serializerWithReadingOptions(JSONResponseSerializer::kJSONReadingMutableContainers);
+    removing->removesKeysWithNullValues = true;
+    EXPECT_EQ(std::any_cast<json>(answer(*removing, "application/json", bytes(R"({"a":null,"b":{"c":null,"d":[null,{"e":null,"f":1}]},"g":0})"))),
               json::parse(R"({"b":{"d":[null,{"f":1}]},"g":0})"));
-    serializer->acceptableContentTypes = std::set<std::string>{"text/plain"};
-    auto copied = std::static_pointer_cast<JSONResponseSerializer>(serializer->copy());
+    removing->acceptableContentTypes = std::set<std::string>{"text/plain"};
+    auto copied = std::static_pointer_cast<JSONResponseSerializer>(removing->copy());
     EXPECT_EQ(copied->acceptableContentTypes, (std::set<std::string>{"application/json", "text/json", "text/javascript"}));
     EXPECT_EQ(std::pair(copied->removesKeysWithNullValues, copied->readingOptions), std::pair(true, 1UL));
 }
