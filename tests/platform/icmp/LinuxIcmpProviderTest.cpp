@@ -59,6 +59,7 @@ TEST_F(LinuxIcmpProviderTest, OpensOrFailsCleanlyAndEchoesOverLoopbackWhenAllowe
     ASSERT_TRUE(chosen) << std::strerror(error);
     const std::uint16_t given = chosen->identifier();
     EXPECT_NE(given, 0);
+    received.clear();
     const auto chosenReply = echo(*chosen, 0);
     EXPECT_EQ((chosenReply[24] << 8) | chosenReply[25], given);
 }
