@@ -17,7 +17,7 @@ using platform::StringsTable;
 
 const Bundle kShipped{RIG_TEST_RESOURCES};
 
-TEST(StringsTableTest, ReadsCommentsAndEscapes)
+TEST(StringsTableTest, ReadsCommentsAndEscapesAndSkipsMalformedLines)
 {
     std::vector<std::string> problems;
     auto table = StringsTable::parse("\xEF\xBB\xBF/* header\n spanning lines */\n"
@@ -36,27 +36,24 @@ TEST(StringsTableTest, ReadsCommentsAndEscapes)
     for (const auto& [key, value] : expected) EXPECT_EQ(table.value(key), value) << key;
     EXPECT_EQ(table.entries().size(), 8u);
     EXPECT_FALSE(table.value("missing"));
-}
-
-TEST(StringsTableTest, MalformedLinesAreReportedAndSkipped)
-{
-    std::vector<std::string> problems;
-    auto table = StringsTable::parse("\"a\" = \"1\";\n"
-                                     "\"open\" = \"never closed;\n"    // line 2
-                                     "\"b\" = \"2\";\n"
-                                     "\"noSemicolon\" = \"3\"\n"        // line 4: the next line still loads
-                                     "\"c\" = \"4\";\n"
-                                     "bare = \"5\";\n"                   // line 6
-                                     "\"badEscape\" = \"\\q\";\n"       // line 7
-                                     "\"lone\" = \"\\UD800\";\n"        // line 8
-                                     "\"bytes\" = \"\xC3\";\n"          // line 9: not UTF-8
-                                     "\"a\" = \"again\";\n"             // line 10: duplicate, later wins
-                                     "\"d\" = \"6\";\n"
-                                     "\"tail\" = ",
-                                     &problems);
-    EXPECT_EQ((std::vector{table.value("a"), table.value("b"), table.value("c"), table.value("d")}),
+    // Malformed lines are reported and skipped.
+    problems.clear();
+    auto broken = StringsTable::parse("\"a\" = \"1\";\n"
+                                      "\"open\" = \"never closed;\n"    // line 2
+                                      "\"b\" = \"2\";\n"
+                                      "\"noSemicolon\" = \"3\"\n"        // line 4: the next line still loads
+                                      "\"c\" = \"4\";\n"
+                                      "bare = \"5\";\n"                   // line 6
+                                      "\"badEscape\" = \"\\q\";\n"       // line 7
+                                      "\"lone\" = \"\\UD800\";\n"        // line 8
+                                      "\"bytes\" = \"\xC3\";\n"          // line 9: not UTF-8
+                                      "\"a\" = \"again\";\n"             // line 10: duplicate, later wins
+                                      "\"d\" = \"6\";\n"
+                                      "\"tail\" = ",
+                                      &problems);
+    EXPECT_EQ((std::vector{broken.value("a"), broken.value("b"), broken.value("c"), broken.value("d")}),
               (std::vector<std::optional<std::string>>{"again", "2", "4", "6"}));
-    for (const char* key : {"open", "noSemicolon", "bare", "badEscape", "lone", "bytes", "tail"}) EXPECT_FALSE(table.value(key)) << key;
+    for (const char* key : {"open", "noSemicolon", "bare", "badEscape", "lone", "bytes", "tail"}) EXPECT_FALSE(broken.value(key)) << key;
     std::vector<std::string> lines;
     for (const auto& problem : problems) lines.push_back(problem.substr(0, problem.find(':')));
     EXPECT_EQ(lines, (std::vector<std::string>{"line 2", "line 5", "line 6", "line 7", "line 8", "line 9", "line 10", "line 12"}));
