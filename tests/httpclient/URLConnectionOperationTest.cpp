@@ -353,7 +353,7 @@ TEST_F(Operation, ABatchReportsEachCompletionAndEndsOnceAllHave)
     EXPECT_EQ(counts.back(), "3/3");
 }
 
-TEST_F(Operation, DownloadsIntoAFileAndReportsSuccessOnTheMainQueue)
+TEST_F(Operation, DownloadsIntoAFileReportingSuccessOnTheMainQueueAndAFailedWriteCancelsTheTransfer)
 {
     std::string body(1 << 20, '\0');
     for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
@@ -374,6 +374,26 @@ TEST_F(Operation, DownloadsIntoAFileAndReportsSuccessOnTheMainQueue)
     EXPECT_EQ(readFile(folder / "effect.zip"), body);
     EXPECT_EQ(std::pair(download->totalBytesRead(), progressTotal), std::pair(std::int64_t{1 << 20}, std::int64_t{1 << 20}));
     EXPECT_TRUE(download->isFinished());
+    // A refused write stops the transfer at once (not pushing the rest of the body at the stream) and fails it
+    // with the stream's error, else with its own.
+    server.serve("/big.zip", std::string(4 << 20, 'b'));
+    auto refusing = std::make_shared<RefusingStream>(100000);
+    outcome = ran("/big.zip", refusing).second;
+    ASSERT_FALSE(outcome.succeeded);
+    EXPECT_EQ(std::pair(outcome.error->domain, outcome.error->code), std::pair(std::string(kPOSIXErrorDomain), std::int64_t{ENOSPC}));
+    EXPECT_LE(refusing->writes, 10);
+    EXPECT_GE(refusing->closes, 1);
+
+    auto silent = std::make_shared<RefusingStream>(0, false);
+    outcome = ran("/big.zip", silent).second;
+    ASSERT_FALSE(outcome.succeeded);
+    EXPECT_EQ(outcome.error->code, URLErrorCannotWriteToFile);
+    EXPECT_EQ(silent->writes, 1);
+
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    outcome = ran("/big.zip", std::make_shared<FileOutputStream>("/dev/full", false)).second;
+    ASSERT_FALSE(outcome.succeeded);
+    EXPECT_EQ(outcome.error->code, ENOSPC);
 }
 
 // A refused status or content type reaches the failure block on the main queue with its reason; a wrong
@@ -470,30 +490,6 @@ TEST(HTTPResponseSerializer, ErrorTextsComeFromTheLayersOwnTable)
             std::exit(error && error->description == StringFormat::format(japanese.text(statusFormat), {"not found", 404}) ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
-}
-
-// A refused write stops the transfer at once (not pushing the rest of the body at the stream) and fails it
-// with the stream's error, else with its own.
-TEST_F(Operation, FailedWritesCancelTheTransferWithTheStreamError)
-{
-    server.serve("/big.zip", std::string(4 << 20, 'b'));
-    auto refusing = std::make_shared<RefusingStream>(100000);
-    auto outcome = ran("/big.zip", refusing).second;
-    ASSERT_FALSE(outcome.succeeded);
-    EXPECT_EQ(std::pair(outcome.error->domain, outcome.error->code), std::pair(std::string(kPOSIXErrorDomain), std::int64_t{ENOSPC}));
-    EXPECT_LE(refusing->writes, 10);
-    EXPECT_GE(refusing->closes, 1);
-
-    auto silent = std::make_shared<RefusingStream>(0, false);
-    outcome = ran("/big.zip", silent).second;
-    ASSERT_FALSE(outcome.succeeded);
-    EXPECT_EQ(outcome.error->code, URLErrorCannotWriteToFile);
-    EXPECT_EQ(silent->writes, 1);
-
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    outcome = ran("/big.zip", std::make_shared<FileOutputStream>("/dev/full", false)).second;
-    ASSERT_FALSE(outcome.succeeded);
-    EXPECT_EQ(outcome.error->code, ENOSPC);
 }
 
 // As the program ends its network thread halts and never runs an operation started after that: the
