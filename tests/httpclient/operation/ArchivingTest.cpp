@@ -383,7 +383,7 @@ TEST(ArchiveBudget, HeaderFieldsReferredToManyTimesAreRefused)
 // A text the readers take when it is there and pass over when it is not (a response's text encoding, a
 // session's background identifier) still refuses the archive once it spends the budget: dropped, the
 // archive would read as something it is not.
-TEST(ArchiveBudget, AnOptionalTextPastTheBudgetRefusesTheArchiveRatherThanGoingMissing)
+TEST(ArchiveBudget, AnOptionalTextPastTheBudgetRefusesTheArchiveAndTheBudgetIsTheDecodingThreadsOwn)
 {
     // One text, shared by every place it is put.
     const ArchivedValue huge(PlistValue(std::string(ArchiveDecodingBudget::kMaximumCost + 1, 'x')));
@@ -400,12 +400,8 @@ TEST(ArchiveBudget, AnOptionalTextPastTheBudgetRefusesTheArchiveRatherThanGoingM
                                                  object(URLObjectCoding::makeObjectInFamily("HTTPSessionManager", "URLSessionManager"),
                                                         {{"identifier", huge}}), &error));
     expectRefusedAsTooLarge(error);
-}
-
-// Each thread decodes against its own budget: a hostile archive spending its budget on one thread leaves
-// a large but honest one on another untouched, and a refusal leaves nothing behind for the next decode.
-TEST(ArchiveBudget, ABudgetIsTheDecodingThreadsOwn)
-{
+    // Each thread decodes against its own budget: a hostile archive spending its budget on one thread leaves
+    // a large but honest one on another untouched, and a refusal leaves nothing behind for the next decode.
     const ArchivedValue hostile = roundTrip(nested(16));
     const ArchivedValue honest = roundTrip(compoundOf({ArchivedValue(object(plainSerializer(), {{"acceptableStatusCodes", indexSet(1 << 19)}}))}));
     std::atomic<int> ready{0};
@@ -421,3 +417,4 @@ TEST(ArchiveBudget, ABudgetIsTheDecodingThreadsOwn)
     reader.join();
     EXPECT_EQ(std::pair(refused, read), std::pair(3, 3));
 }
+

@@ -248,7 +248,7 @@ TEST(KeyedArchive, ReadsTheReferencesOfXmlArchives)
 
 // The objects of one class description share its class list, and each object reads the name and list of
 // its own description; nobody can write through a list another object shares.
-TEST(KeyedArchive, ObjectsShareTheClassListOfTheirOwnDescription)
+TEST(KeyedArchive, ObjectsShareTheClassListOfTheirOwnDescriptionAndReferencesWhatTheyReferTo)
 {
     static_assert(std::is_same_v<decltype(*std::declval<ClassList&>().begin()), const std::string&>);
     static_assert(std::is_same_v<decltype(std::declval<ClassList&>().names()), const Names&>);
@@ -277,23 +277,19 @@ TEST(KeyedArchive, ObjectsShareTheClassListOfTheirOwnDescription)
     EXPECT_EQ(taken.superclasses, Names{"Changed"});
     EXPECT_LE(copy.superclasses.size(), 1U);
     EXPECT_EQ(std::distance(copy.superclasses.begin(), copy.superclasses.end()), static_cast<std::ptrdiff_t>(copy.superclasses.size()));
-}
-
-// An object referred to from many places is read once and held once: every reference shares it.
-TEST(KeyedArchive, ReferencesShareWhatTheyReferTo)
-{
+    // An object referred to from many places is read once and held once: every reference shares it.
     const std::string text(4096, 'x');
-    const auto value = KeyedUnarchiver::unarchive(
+    const auto shared = KeyedUnarchiver::unarchive(
         archiveWithObjects({"$null", arrayOf(2, {PlistUid{3}, PlistUid{4}, PlistUid{3}}), kArrayClass, text, arrayOf(2, {PlistUid{3}, PlistUid{3}})}));
-    ASSERT_TRUE(value);
-    const auto& elements = *value->array();
+    ASSERT_TRUE(shared);
+    const auto& elements = *shared->array();
     ASSERT_EQ(elements.size(), 3U);
     ASSERT_NE(elements[0].plain(), nullptr);
     EXPECT_EQ(*elements[0].plain()->string(), text);
     EXPECT_EQ(elements[0].plain(), elements[2].plain());
     EXPECT_EQ(elements[1].array()->at(0).plain(), elements[0].plain());
-    const ArchivedValue copy = elements[1];
-    EXPECT_EQ(copy.array(), elements[1].array()) << "copies of a value share what it holds too";
+    const ArchivedValue copied = elements[1];
+    EXPECT_EQ(copied.array(), elements[1].array()) << "copies of a value share what it holds too";
 }
 
 // A few kilobytes can refer to one large object millions of times, nest objects that each list the one
