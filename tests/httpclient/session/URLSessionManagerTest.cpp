@@ -197,25 +197,7 @@ struct ManagerTrustFixture : ManagerFixture {
     LoopbackServer secure{identity};
 };
 
-TEST_F(ManagerTrustFixture, TheDefaultPolicyRefusesAnUnknownServerAndTheSessionOverrideMayAcceptIt)
-{
-    secure.serve("/s", "secure");
-    for (bool accept : {false, true}) {
-        forget();
-        if (accept)
-            manager->setSessionDidReceiveAuthenticationChallengeBlock([](URLSession&, AuthenticationChallenge& challenge,
-                                                                         std::optional<URLCredential>& credential) {
-                credential = URLCredential::credentialForTrust(*challenge.protectionSpace().serverTrust);
-                return URLSessionAuthChallengeDisposition::UseCredential;
-            });
-        auto outcome = std::make_shared<Outcome>();
-        const Outcome result = run(manager->dataTaskWithRequest(URLRequest(secure.url("/s"), 5), collect(outcome)), outcome);
-        EXPECT_EQ(result.error ? result.error->code : 0, accept ? 0 : std::int64_t{URLErrorCancelled});
-        EXPECT_EQ(text(result.object), accept ? "secure" : "<not bytes>");
-    }
-}
-
-TEST_F(ManagerTrustFixture, TrustJudgedByThePolicyAnswersZeroAtTaskLevelAndTwoWhenRefused)
+TEST_F(ManagerTrustFixture, TrustIsJudgedByThePolicyUnlessTheSessionOverrideAcceptsIt)
 {
     auto trust = ServerTrust::create({identity.certificateDER}, TrustPolicy::basicX509());
     ASSERT_TRUE(trust);
@@ -239,6 +221,23 @@ TEST_F(ManagerTrustFixture, TrustJudgedByThePolicyAnswersZeroAtTaskLevelAndTwoWh
     }
     EXPECT_EQ(answerTo(AuthenticationChallenge(ProtectionSpace("127.0.0.1", kAuthenticationMethodHTTPBasic)), false).first,
               URLSessionAuthChallengeDisposition::PerformDefaultHandling);
+    // Over the wire the default policy refuses an unknown server and the session override may accept it.
+    manager->securityPolicy->setAllowInvalidCertificates(false);
+    manager->securityPolicy->setValidatesDomainName(true);
+    secure.serve("/s", "secure");
+    for (bool accept : {false, true}) {
+        forget();
+        if (accept)
+            manager->setSessionDidReceiveAuthenticationChallengeBlock([](URLSession&, AuthenticationChallenge& challenge,
+                                                                         std::optional<URLCredential>& credential) {
+                credential = URLCredential::credentialForTrust(*challenge.protectionSpace().serverTrust);
+                return URLSessionAuthChallengeDisposition::UseCredential;
+            });
+        auto outcome = std::make_shared<Outcome>();
+        const Outcome result = run(manager->dataTaskWithRequest(URLRequest(secure.url("/s"), 5), collect(outcome)), outcome);
+        EXPECT_EQ(result.error ? result.error->code : 0, accept ? 0 : std::int64_t{URLErrorCancelled});
+        EXPECT_EQ(text(result.object), accept ? "secure" : "<not bytes>");
+    }
 }
 
 }  // namespace
