@@ -50,7 +50,7 @@ struct Host {
 
 }  // namespace
 
-TEST(VirtualMidiSystem, ListsDevicesWithEntitiesAndAnnouncesChangesOnTheMainQueue)
+TEST(VirtualMidiSystem, ListsDevicesAnnouncesChangesOnTheMainQueueAndSendsReachTheDeviceWhole)
 {
     Host host;
     VirtualMidiSystem& system = host.system;
@@ -84,18 +84,13 @@ TEST(VirtualMidiSystem, ListsDevicesWithEntitiesAndAnnouncesChangesOnTheMainQueu
               (std::vector<Kind>{Kind::ObjectAdded, Kind::PropertyChanged, Kind::ObjectRemoved, Kind::ObjectAdded}));
     EXPECT_EQ(std::tuple(heard[0].child, heard[0].childType, heard[2].object), std::tuple(a->device(), MidiObjectType::Device, a->device()));
     EXPECT_EQ(host.onMain, std::vector<bool>(5, true));
-}
-
-// Sends reach the device side whole and in order, each completion told; a send from an input port or to
-// a source is refused, and one to an unplugged device goes nowhere.
-TEST(VirtualMidiSystem, SendsReachTheDeviceSideWholeAndInOrder)
-{
-    Host host;
+    // Sends reach the device side whole and in order, each completion told; a send from an input port or to
+    // a source is refused, and one to an unplugged device goes nowhere.
     auto device = host.system.addDevice("D");
-    std::vector<Message> heard;
+    std::vector<Message> got;
     device->setReceiver([&](const Message& message) {
         std::lock_guard lock(host.mutex);
-        heard.push_back(message);
+        got.push_back(message);
     });
     std::atomic<int> completions{0};
     std::vector<Message> sent;
@@ -104,7 +99,7 @@ TEST(VirtualMidiSystem, SendsReachTheDeviceSideWholeAndInOrder)
         ASSERT_TRUE(host.system.sendSysex(host.out, device->destination(), sent.back().data(), 4, [&] { ++completions; }));
     }
     host.system.waitUntilDelivered();
-    EXPECT_EQ(heard, sent);
+    EXPECT_EQ(got, sent);
     EXPECT_EQ(completions, 200);
     const std::uint8_t message[] = {0xF0, 0xF7};
     EXPECT_FALSE(host.system.sendSysex(host.out, device->source(), message, 2, nullptr));
@@ -112,7 +107,7 @@ TEST(VirtualMidiSystem, SendsReachTheDeviceSideWholeAndInOrder)
     device->unplug();
     host.system.sendSysex(host.out, device->destination(), message, 2, nullptr);
     host.system.waitUntilDelivered();
-    EXPECT_EQ(heard.size(), 200u);
+    EXPECT_EQ(got.size(), 200u);
 }
 
 // Device bytes arrive split as asked, on the input thread, only while a port is connected to the device's
