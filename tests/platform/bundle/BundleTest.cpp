@@ -122,19 +122,9 @@ TEST(LocalizerTest, LooksUpTheLocalesLanguageThenEnglishThenKey)
     }
 }
 
-TEST(StringFormatTest, SubstitutesInOrderAndNeverRereadsArguments)
-{
-    EXPECT_EQ(StringFormat::format("Copy \"%@\" failed", {"100% Fuzz %@ %d"}), "Copy \"100% Fuzz %@ %d\" failed");
-    EXPECT_EQ(StringFormat::format("%ld of %ld restored (%d%%)", {3, 40L, 7}), "3 of 40 restored (7%)");
-    EXPECT_EQ(StringFormat::format("%@ uses %ld", {std::string("Drive"), -2}), "Drive uses -2");
-    EXPECT_EQ(StringFormat::format("left %@ and %@", {"one"}), "left one and ");
-    EXPECT_EQ(StringFormat::format("keep %s %5d 100%", {"x"}), "keep %s %5d 100%");
-    EXPECT_EQ(StringFormat::format("", {}), "");
-}
-
 // The interface texts of one language may not lack a key of the other, and a format must take the same
 // arguments in both, or a dialog shows a raw key or the wrong value.
-TEST(LocalizedTablesTest, EnglishAndJapaneseAgreeOnKeysAndFormats)
+TEST(LocalizedTablesTest, EnglishAndJapaneseAgreeOnKeysAndFormatsThatSubstituteInOrder)
 {
     auto english = kShipped.table(Localizer::kTableName, "en");
     auto japanese = kShipped.table(Localizer::kTableName, "ja");
@@ -156,6 +146,13 @@ TEST(LocalizedTablesTest, EnglishAndJapaneseAgreeOnKeysAndFormats)
         StringsTable::load(std::string(RIG_TEST_RESOURCES) + "/" + language + ".lproj/Localizable.strings", &problems);
         EXPECT_TRUE(problems.empty()) << problems.front();
     }
+    // A format substitutes its arguments in order and never rereads what it substituted.
+    EXPECT_EQ(StringFormat::format("Copy \"%@\" failed", {"100% Fuzz %@ %d"}), "Copy \"100% Fuzz %@ %d\" failed");
+    EXPECT_EQ(StringFormat::format("%ld of %ld restored (%d%%)", {3, 40L, 7}), "3 of 40 restored (7%)");
+    EXPECT_EQ(StringFormat::format("%@ uses %ld", {std::string("Drive"), -2}), "Drive uses -2");
+    EXPECT_EQ(StringFormat::format("left %@ and %@", {"one"}), "left one and ");
+    EXPECT_EQ(StringFormat::format("keep %s %5d 100%", {"x"}), "keep %s %5d 100%");
+    EXPECT_EQ(StringFormat::format("", {}), "");
 }
 
 TEST(BundleTest, ResourcesComeFromTheEnvironmentFirst)
