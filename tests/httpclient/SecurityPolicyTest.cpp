@@ -39,7 +39,7 @@ std::shared_ptr<SecurityPolicy> pinning(SSLPinningMode mode, std::vector<Bytes> 
 
 }  // namespace
 
-TEST(SecurityPolicy, DefaultPolicyOverHttps)
+TEST(SecurityPolicy, DefaultPolicyOverHttpsAndRefusalsSayWhy)
 {
     HttpFixture fixture;
     Tls tls;
@@ -64,6 +64,26 @@ TEST(SecurityPolicy, DefaultPolicyOverHttps)
     EXPECT_TRUE(fixture.run(noDomainCheck).succeeded);
     unsetenv("SSL_CERT_FILE");
     EXPECT_EQ(server.hits("/catalogue.json"), 2);
+    // Every refusal says why, in Japanese too.
+    trustAuthority(tls.authority);
+    const auto expired = TestCertificates::makeServer(tls.authority, "localhost", {"DNS:localhost"}, true);
+    const auto japanese = loadHTTPClientTexts(Bundle::main(), "ja");
+    auto reasonFor = [&](const support::TestIdentity& presented, std::shared_ptr<SecurityPolicy> judge, std::string host) {
+        auto trust = *ServerTrust::create({presented.certificateDER}, TrustPolicy::basicX509());
+        std::string reason;
+        EXPECT_FALSE(judge->evaluateServerTrust(trust, host, &reason));
+        EXPECT_NE(japanese.text(reason), reason) << "every reason reads in Japanese too";
+        return reason;
+    };
+    EXPECT_EQ(reasonFor(tls.identity, SecurityPolicy::defaultPolicy(), ""), ServerTrust::kReasonNoHost);
+    EXPECT_EQ(reasonFor(expired, SecurityPolicy::defaultPolicy(), "localhost"), ServerTrust::kReasonExpired);
+    EXPECT_EQ(reasonFor(tls.identity, pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER}, false, false), "localhost"),
+              SecurityPolicy::kReasonPinMismatch);
+    EXPECT_EQ(reasonFor(tls.identity, pinning(SSLPinningModeCertificate, {tls.strangerAuthority.certificateDER}, false, false), "localhost"),
+              SecurityPolicy::kReasonPinMismatch);
+    EXPECT_EQ(reasonFor(expired, pinning(SSLPinningModeCertificate, {tls.authority.certificateDER}, false, false), "localhost"),
+              ServerTrust::kReasonExpired);
+    unsetenv("SSL_CERT_FILE");
 }
 
 TEST(SecurityPolicy, PinningOverHttpsIsCheckedOnEveryConnection)
@@ -136,28 +156,4 @@ TEST(SecurityPolicy, PinningDecisionsOnAPresentedChain)
     auto fromBundle = SecurityPolicy::policyWithPinningMode(SSLPinningModePublicKey);
     fromBundle->setAllowInvalidCertificates(true);
     EXPECT_FALSE(fromBundle->evaluateServerTrust(strangerTrust, "localhost"));
-}
-
-TEST(SecurityPolicy, RefusalsSayWhy)
-{
-    Tls tls;
-    trustAuthority(tls.authority);
-    const auto expired = TestCertificates::makeServer(tls.authority, "localhost", {"DNS:localhost"}, true);
-    const auto japanese = loadHTTPClientTexts(Bundle::main(), "ja");
-    auto reasonFor = [&](const support::TestIdentity& server, std::shared_ptr<SecurityPolicy> policy, std::string host) {
-        auto trust = *ServerTrust::create({server.certificateDER}, TrustPolicy::basicX509());
-        std::string reason;
-        EXPECT_FALSE(policy->evaluateServerTrust(trust, host, &reason));
-        EXPECT_NE(japanese.text(reason), reason) << "every reason reads in Japanese too";
-        return reason;
-    };
-    EXPECT_EQ(reasonFor(tls.identity, SecurityPolicy::defaultPolicy(), ""), ServerTrust::kReasonNoHost);
-    EXPECT_EQ(reasonFor(expired, SecurityPolicy::defaultPolicy(), "localhost"), ServerTrust::kReasonExpired);
-    EXPECT_EQ(reasonFor(tls.identity, pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER}, false, false), "localhost"),
-              SecurityPolicy::kReasonPinMismatch);
-    EXPECT_EQ(reasonFor(tls.identity, pinning(SSLPinningModeCertificate, {tls.strangerAuthority.certificateDER}, false, false), "localhost"),
-              SecurityPolicy::kReasonPinMismatch);
-    EXPECT_EQ(reasonFor(expired, pinning(SSLPinningModeCertificate, {tls.authority.certificateDER}, false, false), "localhost"),
-              ServerTrust::kReasonExpired);
-    unsetenv("SSL_CERT_FILE");
 }
