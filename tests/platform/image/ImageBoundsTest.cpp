@@ -72,7 +72,7 @@ const std::string kClaimsTooMuch = "claims more pixels than its data can hold";
 
 }  // namespace
 
-TEST(ImageBounds, APNGOrIconClaimingMorePixelsThanItsDataCanHoldIsRefusedBeforeDecoding)
+TEST(ImageBounds, PicturesClaimingMoreThanTheirDataCanHoldAreRefusedBeforeThePixelsAreMade)
 {
     EXPECT_NE(refusal(imagemaker::pngDeclaring(8192, 8192)).find(kClaimsTooMuch), std::string::npos);
     // The bound is deflate's own ceiling: a large picture of one colour, as small as it can be, still decodes.
@@ -91,19 +91,15 @@ TEST(ImageBounds, APNGOrIconClaimingMorePixelsThanItsDataCanHoldIsRefusedBeforeD
     }
     EXPECT_FALSE(refusal(icon({cut, cut, cut, good})).empty());
     EXPECT_NE(refusal(icon({imagemaker::pngDeclaring(8192, 8192), good})).find(kClaimsTooMuch), std::string::npos);
-}
-
-// 8192 x 8192 claimed by a kilobyte of runs that are cut short before the end is refused; codes that reach
-// the last row decode, what they jump over transparent. Writers end a bitmap early when the rest is
-// background: the rows after the end, in 8-bit or 4-bit runs, and after a jump, stay transparent too.
-TEST(ImageBounds, RunsCutShortAreRefusedAndRunsThatEndEarlyLeaveTheRestTransparent)
-{
+    // 8192 x 8192 claimed by a kilobyte of runs that are cut short before the end is refused; codes that reach
+    // the last row decode, what they jump over transparent. Writers end a bitmap early when the rest is
+    // background: the rows after the end, in 8-bit or 4-bit runs, and after a jump, stay transparent too.
     Bytes runs;
     for (int i = 0; i < 512; ++i) runs.insert(runs.end(), {255, 1});
     EXPECT_NE(refusal(runLengthBitmap(8192, 8192, runs)).find("cut short"), std::string::npos);
-    const auto picture = read(runLengthBitmap(4, 3, {4, 1, 0, 0, 0, 2, 0, 1, 2, 2, 0, 1}));
-    ASSERT_TRUE(picture);
-    EXPECT_EQ(opacity(*picture), "##..|....|####|");
+    const auto jumping = read(runLengthBitmap(4, 3, {4, 1, 0, 0, 0, 2, 0, 1, 2, 2, 0, 1}));
+    ASSERT_TRUE(jumping);
+    EXPECT_EQ(opacity(*jumping), "##..|....|####|");
     for (const bool nibbles : {false, true}) {
         SCOPED_TRACE(nibbles ? "4-bit" : "8-bit");
         // The bottom row drawn, then the end: the three rows above it never written.
@@ -116,3 +112,4 @@ TEST(ImageBounds, RunsCutShortAreRefusedAndRunsThatEndEarlyLeaveTheRestTranspare
         EXPECT_EQ(opacity(*jumped), "....|.##.|....|....|");
     }
 }
+
