@@ -23,7 +23,7 @@ TEST(NSStringAddition, BlankAndContainsTreatNullAsAbsent)
     EXPECT_FALSE(S::containsString("abc", "cd"));
 }
 
-TEST(NSStringAddition, ComponentsKeepTheRootIgnoreRepeatedSlashesAndAreDeleted)
+TEST(NSStringAddition, ComponentsKeepTheRootIgnoreRepeatedSlashesAndAreDeletedOrReplacedAsARun)
 {
     EXPECT_EQ(S::stringByDeletingFirstComponent("/a/b/c"), "b/c");
     EXPECT_EQ(S::stringByDeletingFirstComponent("a/b"), "b");
@@ -48,10 +48,6 @@ TEST(NSStringAddition, ComponentsKeepTheRootIgnoreRepeatedSlashesAndAreDeleted)
     EXPECT_TRUE(S::isEqualToPath("a/b", "a//b/"));
     EXPECT_FALSE(S::isEqualToPath("a/b", "a/b/c"));
     EXPECT_FALSE(S::isEqualToPath("/a/b", "a/b"));
-}
-
-TEST(NSStringAddition, ReplacingARunOfComponents)
-{
     EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("Temp/Local/[1] Old/a", "[1] Old", "[1] New"), "Temp/Local/[1] New/a");
     // One component: the later occurrence is replaced.
     EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("x/a/x/b", "x", "y"), "x/a/y/b");

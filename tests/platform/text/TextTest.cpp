@@ -14,21 +14,7 @@ using platform::Utf8;
 using platform::VersionComparison;
 using namespace std::chrono;
 
-// Validation rejects every ill-formed shape (overlong, surrogate, beyond U+10FFFF, cut off); a UTF-16
-// length counts a surrogate pair twice and each byte of a cut-off sequence once.
-TEST(Utf8Test, ValidationRejectsEveryIllFormedShapeAndLengthsCountUtf16Units)
-{
-    for (const char* good : {"", "Clean \xC3\xA9 \xE3\x81\x82 \xF0\x9F\x8E\xB8", "\xF4\x8F\xBF\xBF"}) EXPECT_TRUE(Utf8::isValid(good)) << good;
-    for (const char* bad : {"\x80", "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF0\x80\x80\xAF",
-                            "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF", "\xE3\x81", "a\xC3"})
-        EXPECT_FALSE(Utf8::isValid(bad)) << testing::PrintToString(bad);
-    const std::pair<const char*, std::size_t> lengths[] = {{"", 0}, {"abc", 3}, {"\xE3\x81\x82\xE3\x81\x84", 2}, {"a\xF0\x9F\x8E\xB8", 3}, {"\xE3\x81", 2}};
-    for (const auto& [text, units] : lengths) EXPECT_EQ(Utf8::utf16Length(text), units) << testing::PrintToString(text);
-    EXPECT_TRUE(Utf8::isAscii("Plain ~ text"));
-    EXPECT_FALSE(Utf8::isAscii("caf\xC3\xA9"));
-}
-
-TEST(ShiftJisTest, RoundTripsJapaneseAndAsciiAndRefusesWhatItCannotHold)
+TEST(TextEncodings, ShiftJisRoundTripsOrRefusesAndUtf8RefusesIllFormedText)
 {
     std::string text = "Drive \xE6\xAD\xAA\xE3\x81\xBF\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88 \\ ~";  // 歪みテスト
     auto encoded = ShiftJis::encode(text);
@@ -44,6 +30,16 @@ TEST(ShiftJisTest, RoundTripsJapaneseAndAsciiAndRefusesWhatItCannotHold)
     // text: they fail instead of being dropped.
     for (const char* text : {"ok \xF0\x9F\x8E\xB8", "\xEA\xB0\x80", "bad \xC3"}) EXPECT_FALSE(ShiftJis::encode(text)) << text;
     for (const auto& bytes : {std::vector<std::uint8_t>{'a', 0x82}, std::vector<std::uint8_t>{0x82, 0x20}}) EXPECT_FALSE(ShiftJis::decode(bytes));
+    // UTF-8 validation rejects every ill-formed shape (overlong, surrogate, beyond U+10FFFF, cut off); a UTF-16
+    // length counts a surrogate pair twice and each byte of a cut-off sequence once.
+    for (const char* good : {"", "Clean \xC3\xA9 \xE3\x81\x82 \xF0\x9F\x8E\xB8", "\xF4\x8F\xBF\xBF"}) EXPECT_TRUE(Utf8::isValid(good)) << good;
+    for (const char* bad : {"\x80", "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF0\x80\x80\xAF",
+                            "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF", "\xE3\x81", "a\xC3"})
+        EXPECT_FALSE(Utf8::isValid(bad)) << testing::PrintToString(bad);
+    const std::pair<const char*, std::size_t> lengths[] = {{"", 0}, {"abc", 3}, {"\xE3\x81\x82\xE3\x81\x84", 2}, {"a\xF0\x9F\x8E\xB8", 3}, {"\xE3\x81", 2}};
+    for (const auto& [text, units] : lengths) EXPECT_EQ(Utf8::utf16Length(text), units) << testing::PrintToString(text);
+    EXPECT_TRUE(Utf8::isAscii("Plain ~ text"));
+    EXPECT_FALSE(Utf8::isAscii("caf\xC3\xA9"));
 }
 
 TEST(VersionComparisonTest, ComparesDigitRunsByValue)
