@@ -25,14 +25,6 @@ namespace {
 
 using held_files::HeldFiles;
 
-// Closes the information sheets that show; how many there were.
-int closeAnyInformation()
-{
-    int closed = 0;
-    for (; ProgramRig::informationShown(); ++closed) ProgramRig::closeInformation();
-    return closed;
-}
-
 enum class Loss { Sleep, Unplug };
 
 // Drops 300 files whose copies the pool holds, loses the unit (a sleep and a wake, or pulled out) and
@@ -53,7 +45,7 @@ void connectBehindTheRemoval(ProgramRig& rig, HeldFiles& held, Loss loss, std::s
     EXPECT_FALSE(held.copies.isReleased()) << "the unit let go waited for the copies on the main thread";
     EXPECT_EQ(rig.unitFolders(), unitFolders) << "the unit's folders went while copies were under way";
     ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s) || loss == Loss::Sleep);
-    closeAnyInformation();
+    ProgramRig::closeAnyInformation();
     auto& device = rig.unit().unit().device();
     const std::size_t greeted = device.requestCount(sim::RequestKey::identity());
     if (loss == Loss::Sleep) {
@@ -108,7 +100,7 @@ void walkThrough(const Walk& walk)
         if (walk.then == Then::PulledOutMeanwhile) {
             rig.unit().unit().device().unplug();
             ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
-            toldGone += closeAnyInformation();
+            toldGone += ProgramRig::closeAnyInformation();
         } else if (walk.then == Then::SleepsAgainMeanwhile) {
             // The unit the window never showed is let go by the sleep, which lasts past the let-go.
             CommonUtils::getInstance().receiveSleepNote();
@@ -123,7 +115,7 @@ void walkThrough(const Walk& walk)
             // (a sleep lets go a unit the window never showed without a word).
             ProgramRig::settle(1500ms);
             EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit gone shows as connected";
-            toldGone += closeAnyInformation();
+            toldGone += ProgramRig::closeAnyInformation();
             EXPECT_EQ(toldGone, walk.then == Then::PulledOutMeanwhile ? 1 : 0);
             if (walk.then == Then::PulledOutMeanwhile) {
                 rig.unit().unit().device().plugIn();
@@ -132,12 +124,10 @@ void walkThrough(const Walk& walk)
                 ProgramRig::choose("Connect");
             }
         }
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return AppDelegate::getInstance().isDeviceConnected() && rig.connectedAndRead() &&
-                         rig.unit().patchRequests() >= readsBefore + static_cast<std::size_t>(rig.unit().patchCount()); },
-            60s)) << "the unit connected again was never read";
+        ASSERT_TRUE(rig.readAgain(readsBefore)) << "the unit connected again was never read";
+        EXPECT_TRUE(AppDelegate::getInstance().isDeviceConnected());
         EXPECT_EQ(rig.unitFolders(), unitFolders) << "the last unit's removal took the new unit's folders";
-        closeAnyInformation();
+        ProgramRig::closeAnyInformation();
     });
     EXPECT_FALSE(held->copies.wasTimedOut());
     // Whichever way the run ends, the unit connected last leaves its editing mode.

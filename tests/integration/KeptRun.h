@@ -6,9 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,16 +23,8 @@ namespace kept_run {
 
 using namespace std::chrono_literals;
 
-inline void writeText(const std::filesystem::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-inline std::string readText(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+inline void writeText(const std::filesystem::path& path, const std::string& text) { ProgramRig::writeFile(path, text); }
+inline std::string readText(const std::filesystem::path& path) { return ProgramRig::readFile(path); }
 
 // The pool as lines, "name" for a patch and "name/child" for each patch of a group ("name/" without).
 inline std::string poolText(const std::vector<PoolTour::Shown>& pool)

@@ -36,16 +36,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool writeFile(const std::filesystem::path& path, const Bytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return out.good();
-}
+constexpr auto holds = &ProgramRig::holds;
 
-bool holds(const std::vector<std::string>& names, const std::string& name)
+bool writeFile(const fs::path& path, const Bytes& bytes)
 {
-    return std::find(names.begin(), names.end(), name) != names.end();
+    return ProgramRig::writeFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 }  // namespace

@@ -60,13 +60,7 @@ void PrintTo(const PoolTour::Shown& entry, std::ostream* out)
 
 namespace {
 
-std::optional<std::string> patchNameOf(const fs::path& file)
-{
-    if (file.extension() != ".qptc") return std::nullopt;
-    const std::string bytes = readText(file);
-    const auto patch = OKVPatch::initWithData(Bytes(bytes.begin(), bytes.end()));
-    return patch ? std::optional(patch->patchName()) : std::nullopt;
-}
+const auto patchNameOf = &ProgramRig::patchNameOf;
 
 // "[n] name" as the saved library orders its entries; n is -1 without a prefix.
 std::pair<long, std::string> savedPosition(const std::string& name)
@@ -1262,10 +1256,7 @@ TEST_F(PoolSafety, APowerOffsSaveThatFailsIsToldOnceTheRunGoesOn)
 
 namespace {
 
-bool holds(const std::vector<std::string>& names, const std::string& name)
-{
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
+constexpr auto holds = &ProgramRig::holds;
 
 std::vector<std::string> topLevelSaved(const ProgramRig& rig) { return ProgramRig::patchNamesIn(rig.library() / "Pool"); }
 

@@ -235,6 +235,13 @@ void ProgramRig::closeInformation()
     if (UpdateInformationView* sheet = shownInformation()) sheet->okButton()->click();
 }
 
+int ProgramRig::closeAnyInformation()
+{
+    int closed = 0;
+    for (; informationShown(); ++closed) closeInformation();
+    return closed;
+}
+
 bool ProgramRig::connectedAndRead()
 {
     QWidget* window = WindowGestures::mainWindow();
@@ -245,6 +252,26 @@ bool ProgramRig::connectedAndRead()
     return eject != nullptr && eject->isEnabled() && m_unit->patchesRead() &&
            (list == nullptr || !list->isVisible() ||
             WindowGestures::patchListText(last, 1).toStdString() == m_unit->patchNameAt(last).value_or("-"));
+}
+
+bool ProgramRig::readAgain(std::size_t readsBefore, std::chrono::milliseconds limit)
+{
+    return waitUntil([&] {
+        return m_unit->patchRequests() >= readsBefore + static_cast<std::size_t>(m_unit->patchCount()) && connectedAndRead();
+    }, limit);
+}
+
+bool ProgramRig::replug(const std::function<void()>& meanwhile)
+{
+    closeAnyInformation();
+    m_unit->unit().device().unplug();
+    // Plugged in before the program saw it go, the unit would still count as read by the last connection.
+    if (!offers("Connect", std::chrono::seconds(30))) return false;
+    if (meanwhile) meanwhile();
+    closeAnyInformation();
+    const std::size_t reads = m_unit->patchRequests();
+    m_unit->unit().device().plugIn();
+    return readAgain(reads) && waitUntil([&] { return WindowGestures::busyLine(window()).isEmpty(); }, std::chrono::seconds(20));
 }
 
 bool ProgramRig::showPatchScreen()
@@ -275,15 +302,35 @@ std::vector<std::string> ProgramRig::patchNamesIn(const std::filesystem::path& f
 {
     std::vector<std::string> names;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (!entry.is_regular_file() || entry.path().extension() != ".qptc") continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const auto patch = OKVPatch::initWithData(bytes);
-        names.push_back(patch ? patch->patchName() : "?");
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (entry.is_regular_file() && entry.path().extension() == ".qptc") names.push_back(patchNameOf(entry.path()).value_or("?"));
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::optional<std::string> ProgramRig::patchNameOf(const std::filesystem::path& file)
+{
+    const std::string bytes = readFile(file);
+    const auto patch = OKVPatch::initWithData(Bytes(bytes.begin(), bytes.end()));
+    return patch ? std::optional(patch->patchName()) : std::nullopt;
+}
+
+bool ProgramRig::holds(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::string ProgramRig::readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool ProgramRig::writeFile(const std::filesystem::path& path, std::string_view bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return out.good();
 }
 
 std::filesystem::path ProgramRig::folderNamed(const std::filesystem::path& parent, const std::string& name)
