@@ -15,6 +15,7 @@
 #include "DemoCatalogue.h"
 #include "DemoPool.h"
 #include "DragTour.h"
+#include "HeldFiles.h"
 #include "DemoUnit.h"
 #include "MenuTour.h"
 #include "PoolTour.h"
@@ -292,29 +293,23 @@ TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFil
 TEST(PatchPool, ManyFilesDroppedOnTheListWithOneOfTheProgramsOwnLastChangeNoSlot)
 {
     ProgramRig::onThePatchScreen([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
-        const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
         const fs::path many = rig.scratch() / "Many";
         fs::create_directories(many);
-        std::vector<std::string> paths;
-        for (int i = 0; i < 150; ++i) {
-            paths.push_back((many / ("F" + std::to_string(i) + ".qptc")).string());
-            ASSERT_TRUE(writeFile(paths.back(), library_files::patchFile("F" + std::to_string(i), {type})));
-        }
-        ASSERT_TRUE(writeFile(rig.root() / "Own.qptc", library_files::patchFile("Own", {type})));
-        std::vector<std::string> withOwn = paths;
-        withOwn.push_back((rig.root() / "Own.qptc").string());
+        const std::vector<std::string> paths = held_files::write(many, "F", 150);
+        std::vector<std::string> withOwn = held_files::write(rig.root(), "Own", 1);
+        withOwn.insert(withOwn.begin(), paths.begin(), paths.end());
 
         const auto before = unit.patchNameAt(0);
         const QString shownBefore = WindowGestures::patchListText(0, 1);
-        ASSERT_NE(before, "F0");
+        ASSERT_NE(before, "F0000");
         DragTour::dropFilesOnList(window, withOwn, 0);
         ProgramRig::settle(1s);
         EXPECT_EQ(unit.patchNameAt(0), before);
         EXPECT_EQ(WindowGestures::patchListText(0, 1), shownBefore);
 
         DragTour::dropFilesOnList(window, {paths[0], paths[1]}, 0);
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "F1"; }));
-        EXPECT_EQ(unit.patchNameAt(0), "F0");
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "F0001"; }));
+        EXPECT_EQ(unit.patchNameAt(0), "F0000");
     });
 }
 

@@ -421,11 +421,6 @@ void ProgramRig::endBySignal(int number)
     ::raise(number);
 }
 
-void ProgramRig::onThePatchScreen(const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body)
-{
-    onThePatchScreen(Options{}, body);
-}
-
 void ProgramRig::onThePatchScreen(Options options, const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body)
 {
     ProgramRig rig(options);

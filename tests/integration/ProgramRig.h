@@ -63,7 +63,7 @@ public:
     void runToTheEnd(const std::function<void(ProgramRig&)>& body);
 
     // Runs the program to its end in a rig of its own (made with `options`), `body` on the patch screen.
-    static void onThePatchScreen(const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body);
+    static void onThePatchScreen(const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body) { onThePatchScreen({}, body); }
     static void onThePatchScreen(Options options, const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body);
 
     // Runs `test` of this test program (a disabled one, which only this runs) in a process of its own,
@@ -96,11 +96,10 @@ public:
     static std::unique_ptr<QWidget> anotherWindowTakesTheKeys();
     // Lets the event loop run for a while, for what must not happen.
     static void settle(std::chrono::milliseconds duration);
-    // Whether an information sheet (a message with its OK) shows.
+    // The information sheet (a message with its OK) that shows: whether one does, its text (empty without
+    // one); closing it, or every one (how many there were).
     static bool informationShown();
-    // The text of the information sheet that shows; empty without one.
     static std::string informationText();
-    // Closes the information sheet that shows; closing any answers how many there were.
     static void closeInformation();
     static int closeAnyInformation();
     // Closes the effect update notice when it shows, as a person reads and dismisses it.
