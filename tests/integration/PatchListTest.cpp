@@ -342,41 +342,41 @@ TEST(PatchList, AnEditOfOneFieldKeepsTheOtherOnTheUnitThoughItDoesNotDecode)
 
 // A change made on the unit while the property sheet is open, or before within the quiet time (far beyond
 // the test), is not lost to the sheet's save: the unit ends with its own change and the sheet's comment.
-TEST(PatchList, AChangeMadeOnTheUnitMeanwhileSurvivesThePropertySheetsSave)
-{
-    onTheList([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
-        ASSERT_NE(openedPatchSheet(window), nullptr);
-        unit.editOnUnit(kRow, "Knob", "From the unit");
-        // Once the program has the unit's change (a save before it would replace it on the unit, as the
-        // user's newer word), saved until the change has reached the screen and the unit holds both.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return knobReported(rig); }));
-        expectTheMergeThroughTheSheet(window, unit, [](PatchPropertyViewController& sheet) {
-            sheet.patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
-            sheet.saveButton()->click();
-        });
-    }, 600);
-}
+// Saved after the unit's report reached the screen, or before (the event loop held still, so the report
+// waits): the unit then takes our older name over its change, and the next opening of the sheet takes the
+// report: the unit gets the merge though that sheet is cancelled.
+class PatchListSheetMerge : public ::testing::TestWithParam<bool> {};
 
-// The sheet's save goes to the unit after the unit changed the patch but before its report reached the
-// screen: the unit takes our older name over its change. The report then comes, and the next opening of
-// the sheet takes it: the unit gets the merge (its name, the sheet's comment) though that sheet is cancelled.
-TEST(PatchList, ASaveMadeBeforeTheUnitsReportReachedTheScreenLeavesTheUnitItsName)
+TEST_P(PatchListSheetMerge, AChangeMadeOnTheUnitMeanwhileSurvivesThePropertySheetsSave)
 {
-    onTheList([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
+    const bool beforeTheScreenHeard = GetParam();
+    onTheList([&](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
         PatchPropertyViewController* sheet = openedPatchSheet(window);
         ASSERT_NE(sheet, nullptr);
         unit.editOnUnit(kRow, "Knob", "From the unit");
-        // The event loop stays still, so the report the program has made of the change waits for the
-        // screen until the save is made.
+        const auto saveWarmer = [](PatchPropertyViewController& sheet) {
+            sheet.patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+            sheet.saveButton()->click();
+        };
+        if (!beforeTheScreenHeard) {
+            // Once the program has the unit's change (a save before it would replace it on the unit, as the
+            // user's newer word), saved until the change has reached the screen and the unit holds both.
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return knobReported(rig); }));
+            expectTheMergeThroughTheSheet(window, unit, saveWarmer);
+            return;
+        }
         const auto until = std::chrono::steady_clock::now() + 30s;
         while (!knobReported(rig) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
         ASSERT_TRUE(knobReported(rig));
-        sheet->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
-        sheet->saveButton()->click();
+        saveWarmer(*sheet);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(kRow) == "warmer"; }, 20s));
         expectTheMergeThroughTheSheet(window, unit, [](PatchPropertyViewController& sheet) { sheet.cancelButton()->click(); });
     }, 600);
 }
+
+INSTANTIATE_TEST_SUITE_P(PatchList, PatchListSheetMerge, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return std::string(info.param ? "SavedBeforeTheUnitsReportReachedTheScreen" : "SavedOnceTheReportReachedTheScreen");
+});
 
 // The quiet time applies the unit's change under an open sheet whose keys are on its buttons: the sheet's
 // save then writes only the text it changed, over the patch as the unit made it, never its own old copy.
