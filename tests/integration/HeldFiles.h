@@ -178,9 +178,7 @@ inline std::vector<std::string> write(const std::filesystem::path& folder, const
         char name[16];
         std::snprintf(name, sizeof name, "%s%04d", stem.c_str(), i);
         paths.push_back((folder / (std::string(name) + ".qptc")).string());
-        const Bytes bytes = library_files::patchFile(name, {type});
-        std::ofstream(paths.back(), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        ProgramRig::writeFile(paths.back(), library_files::patchFile(name, {type}));
     }
     return paths;
 }

@@ -15,6 +15,7 @@
 #include <charconv>
 #include <filesystem>
 #include <functional>
+#include <numeric>
 #include <ostream>
 #include <random>
 #include <set>
@@ -53,9 +54,9 @@ using namespace held_files;
 // Runs cut short or failed at their end, and the start after them that shows the pool they kept: an earlier
 // run (a disabled test that only its starting test runs) notes in the scratch folder the pool it showed and
 // when it stands where it is to be killed; the next start reads the notes.
-namespace kept_run {
+namespace {
 
-constexpr auto writeText = &ProgramRig::writeFile;
+constexpr bool (*writeText)(const std::filesystem::path&, std::string_view) = &ProgramRig::writeFile;
 constexpr auto readText = &ProgramRig::readFile;
 
 // The pool as lines, "name" for a patch and "name/child" for each patch of a group ("name/" without).
@@ -74,7 +75,7 @@ inline std::string poolText(const std::vector<PoolTour::Shown>& pool)
 // be killed; the row of its table the starting test named.
 inline void noteShown(const ProgramRig& rig) { writeText(rig.scratch() / "shown.txt", poolText(PoolTour::shownPool())); }
 inline void readyToBeKilled(const std::filesystem::path& scratch) { writeText(scratch / "killed", ""); }
-inline std::string row(const ProgramRig& rig) { return readText(rig.scratch() / "row.txt"); }
+inline std::string earlierRow(const ProgramRig& rig) { return readText(rig.scratch() / "row.txt"); }
 
 // An earlier run on a file manager whose faults `body` arms.
 inline void faultyRun(ProgramRig& rig, const std::function<void(ProgramRig&, FaultyFileManager&)>& body)
@@ -121,9 +122,8 @@ inline std::vector<PoolTour::Shown> nextStart(ProgramRig& rig, const std::functi
     return shown;
 }
 
-}  // namespace kept_run
+}  // namespace
 
-using namespace kept_run;
 using Shown = PoolTour::Shown;
 
 // An entry of the pool, in a failure's message.
@@ -202,7 +202,6 @@ std::vector<std::string> temporariesUnder(const fs::path& folder)
         if (platform::LocalFileManager::isTemporaryName(it->path().filename().string())) found.push_back(it->path().string());
     return found;
 }
-
 
 const Shown* shownNamed(const std::vector<Shown>& pool, const std::string& name)
 {
@@ -308,7 +307,7 @@ protected:
     std::vector<std::int64_t> rows()
     {
         std::vector<std::int64_t> all(static_cast<std::size_t>(rig.unit().patchCount()));
-        for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::int64_t>(i);
+        std::iota(all.begin(), all.end(), 0);
         return all;
     }
     // Saves all the unit's rows into `group`; whether they show there at once.
@@ -928,8 +927,7 @@ TEST_F(PoolSafety, AKeptPoolOfAnotherLibraryIsShownBesideItAndSavedWithIt)
     ASSERT_TRUE(rig.runEarlierRun("PoolSafety.DISABLED_ARunWhoseLastSaveFails"));
     ASSERT_EQ(keptPools().size(), 1U);
     ASSERT_EQ(savedPool(), library);
-    const Bytes hand = library_files::patchFile("Hand");
-    writeText(rig.library() / "Pool" / "[999] Hand.qptc", std::string(hand.begin(), hand.end()));
+    ProgramRig::writeFile(rig.library() / "Pool" / "[999] Hand.qptc", library_files::patchFile("Hand"));
     library.push_back({"Hand", false, {}});
 
     std::string told;
@@ -958,15 +956,14 @@ TEST_F(PoolSafety, AKeptPoolOfAnotherLibraryIsShownBesideItAndSavedWithIt)
     EXPECT_EQ(keptPools(), std::vector<std::string>{});
 }
 
-// The earlier run of the next tests: a rename, then the quit is asked and the run stands still where the
-// test kills it, as the row the test names: at the busy line of a Quit that waits for copies (of 300 files
-// dropped on the pool, the 101st never ending; of 150 dropped on a group, the 51st never ending; or of the
-// unit's rows saved into a group and the group renamed, behind one dropped file whose copy never ends);
-// inside the save a termination signal or a menu Quit started; or, the backups linked to another drive,
-// between their two moves there (their folder set aside, the staged one never moved in).
+// The earlier run of the next tests: a rename, a quit, and the run stands still where the test kills it, as
+// its row names: at the busy line of a Quit waiting for copies (300 dropped on the pool, the 101st never
+// ending; 150 on a group, the 51st never ending; the unit's rows saved into a group then renamed, behind one
+// dropped file never copied); inside the save a signal or a menu Quit started; or, the backups linked to
+// another drive, between their two moves there.
 TEST_F(PoolSafety, DISABLED_AQuitCutShort)
 {
-    const std::string row = kept_run::row(rig);
+    const std::string row = earlierRow(rig);
     faultyRun(rig, [&](ProgramRig& rig, FaultyFileManager& faulty) {
         ASSERT_TRUE(rig.showPatchScreen());
         ASSERT_TRUE(ProgramRig::renamePoolPatch());
@@ -1101,16 +1098,14 @@ TEST_F(PoolSafety, ARunKilledAfterAGroupWasRenamedDuringItsCopiesComesBackRename
     expectTheNextStartShowed(atQuit);
 }
 
-// The earlier runs below: 300 files dropped on the pool whose 101st copy never ends (a new group holds
-// them), a power-off whose save waits for the copies with the window free, then a patch whose copy had not
-// begun renamed in place: its copy is made and holds the new name. In the rename's turn: the run stands
-// still as the note is about to be written again after the rename, and is killed there (the rename lands
-// the patch's copy and rewrites it, the note still naming the file it was dropped from); else it is killed
-// once the note names the renamed copy.
+// The earlier runs below: 300 files dropped on the pool, the 101st copy never ending, a power-off whose
+// save waits for the copies, then a patch whose copy had not begun renamed in place (its copy made holding
+// the new name). Killed as the note is about to be written again after the rename (the note still naming
+// the dropped file), or once the note names the renamed copy.
 TEST_F(PoolSafety, DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies)
 {
     faultyRun(rig, [&](ProgramRig& rig, FaultyFileManager& faulty) {
-        const bool cutInTheRenamesTurn = row(rig) == "in the rename's turn";
+        const bool cutInTheRenamesTurn = earlierRow(rig) == "in the rename's turn";
         const fs::path scratch = rig.scratch();
         ASSERT_TRUE(rig.showPatchScreen());
         const std::size_t patches = patchesShown(PoolTour::shownPool());
@@ -1248,7 +1243,7 @@ const std::vector<AfterTheFailure> kAfterTheFailure = {
 // marked changed), then the steps of the row the next test names, then killed.
 TEST_F(PoolSafety, DISABLED_ARunKilledAfterItsSaveFailed)
 {
-    const std::string name = row(rig);
+    const std::string name = earlierRow(rig);
     const auto row = std::find_if(kAfterTheFailure.begin(), kAfterTheFailure.end(), [&](const auto& each) { return name == each.name; });
     ASSERT_NE(row, kAfterTheFailure.end()) << name;
     run([&](QWidget&) {

@@ -107,6 +107,7 @@ bool ProgramRig::runEarlier(const std::string& test, const std::function<bool()>
         return false;
     }
     std::vector<std::string> arguments{"/proc/self/exe", "--gtest_filter=" + test, "--gtest_also_run_disabled_tests"};
+    // The child's rig takes this one's folders from its environment; setenv here could race the server's thread.
     std::vector<std::string> environment{std::string(kEarlierRun) + "=" + m_scratch.string()};
     for (char** entry = environ; *entry != nullptr; ++entry)
         if (std::string(*entry).rfind(std::string(kEarlierRun) + "=", 0) != 0) environment.emplace_back(*entry);
@@ -127,15 +128,11 @@ bool ProgramRig::runEarlier(const std::string& test, const std::function<bool()>
         const pid_t ended = ::waitpid(child, &status, WNOHANG);
         if (ended == child) break;
         if (ended < 0 && errno != EINTR) return false;
-        if (killWhen && killWhen()) {
+        const bool killed = killWhen && killWhen();
+        if (killed || std::chrono::steady_clock::now() > limit) {
             ::kill(child, SIGKILL);
             ::waitpid(child, &status, 0);
-            return true;
-        }
-        if (std::chrono::steady_clock::now() > limit) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            return false;
+            return killed;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DemoFolder.h"
+#include "common/Bytes.h"
 #include "support/server/LoopbackServer.h"
 
 class DemoUnit;
@@ -119,6 +120,10 @@ public:
     // A file's bytes; empty when it cannot be read. Writing answers whether the bytes were written.
     static std::string readFile(const std::filesystem::path& path);
     static bool writeFile(const std::filesystem::path& path, std::string_view bytes);
+    static bool writeFile(const std::filesystem::path& path, const Bytes& bytes)
+    {
+        return writeFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    }
     // The folder in `parent` named `name`, with or without the pool's "[n] " order prefix; empty if none.
     static std::filesystem::path folderNamed(const std::filesystem::path& parent, const std::string& name);
     // Waits until the main window offers the action (a menu item) `text` enabled; whether it came.
