@@ -118,7 +118,6 @@ public:
     void fileListFlushWithState(std::int32_t s) override { add("flush", s); }
     void getFileLengthWithState(std::int32_t s, std::int64_t size) override { add("size", s, size); }
 
-    // The bytes of the last file read reported.
     std::optional<Bytes> lastReadBytes() { return locked([&] { return m_lastRead; }); }
 
 private:
