@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 #include <type_traits>
 
@@ -15,6 +16,19 @@ protected:
         return f();
     }
     mutable std::mutex m_mutex;
+};
+
+// A record the test waits on while other threads fill it: every change made under the lock wakes the waits.
+struct Watched {
+    template <typename Change>
+    void locked(Change&& change)
+    {
+        std::lock_guard lock(mutex);
+        change();
+        changed.notify_all();
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
 };
 
 }  // namespace support
