@@ -36,13 +36,20 @@ TEST(QtMainExecutor, RunsPostedAndDelayedWorkOnTheEventLoopInOrder)
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
-TEST(MainWindowOnScreen, SplashThenTheMainWindowCentredOnARealDisplay)
-{
-    if (!testing_app::hasDisplay()) GTEST_SKIP() << "no X display";
-    auto& app = testing_app::application();
-    QtMainExecutor executor(&app);
-    platform::Dispatch dispatch(executor);
+class MainWindowOnScreen : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!testing_app::hasDisplay()) GTEST_SKIP() << "no X display";
+    }
+    QApplication& app = testing_app::application();
+    QtMainExecutor executor{&app};
+    platform::Dispatch dispatch{executor};
     AppDelegate appDelegate;
+};
+
+TEST_F(MainWindowOnScreen, SplashThenTheMainWindowCentredOnARealDisplay)
+{
     AppLifecycle lifecycle(appDelegate, dispatch, "1.0.0", 300ms);
     lifecycle.applicationDidFinishLaunching();
     testing_app::processEventsUntil([] { return false; }, 150ms);
@@ -64,9 +71,8 @@ TEST(MainWindowOnScreen, SplashThenTheMainWindowCentredOnARealDisplay)
 
 // Activation repaints every list; made key with its first picture still on its way to the display server,
 // that repaint waited for the server to take the whole window in. The window is made key after it painted.
-TEST(MainWindowOnScreen, MadeKeyOnlyOnceItHasPainted)
+TEST_F(MainWindowOnScreen, MadeKeyOnlyOnceItHasPainted)
 {
-    if (!testing_app::hasDisplay()) GTEST_SKIP() << "no X display";
     struct Watch : QObject {
         std::vector<QEvent::Type> seen;
         bool eventFilter(QObject* watched, QEvent* event) override
@@ -77,11 +83,7 @@ TEST(MainWindowOnScreen, MadeKeyOnlyOnceItHasPainted)
             return false;
         }
     } watch;
-    auto& app = testing_app::application();
     app.installEventFilter(&watch);
-    QtMainExecutor executor(&app);
-    platform::Dispatch dispatch(executor);
-    AppDelegate appDelegate;
     AppLifecycle lifecycle(appDelegate, dispatch, "1.0.0", 100ms);
     lifecycle.applicationDidFinishLaunching();
     EXPECT_TRUE(testing_app::processEventsUntil([&] { return lifecycle.window() && lifecycle.window()->isActiveWindow(); }));

@@ -52,6 +52,7 @@ TEST(NetworkReachabilityStatusForFlags, MapsFlagCombinations)
     EXPECT_EQ(StringFromNetworkReachabilityStatus(7), "Unknown");
 }
 
+// A replaced block alone hears later changes; after a stop, none hears any.
 TEST_F(ReachabilityFixture, StartsUnknownThenDeliversTheFirstStatusAndEveryChange)
 {
     auto manager = makeManager();
@@ -70,11 +71,14 @@ TEST_F(ReachabilityFixture, StartsUnknownThenDeliversTheFirstStatusAndEveryChang
     loop.runUntilIdle();
     EXPECT_EQ(seen, (Statuses{2, 0}));
     EXPECT_FALSE(manager->isReachable());
-
-    manager->stopMonitoring();
-    provider.setFlags(kReachabilityFlagReachable);
-    loop.runUntilIdle();
-    EXPECT_EQ(seen.size(), 2u);
+    Statuses second;
+    manager->setReachabilityStatusChangeBlock([&](NetworkReachabilityStatus s) { second.push_back(s); });
+    for (const bool monitoring : {true, false}) {
+        if (!monitoring) manager->stopMonitoring();
+        provider.setFlags(monitoring ? std::uint32_t{kReachabilityFlagReachable} : 0U);
+        loop.runUntilIdle();
+    }
+    EXPECT_EQ(std::pair(seen.size(), second), std::pair(std::size_t{2}, Statuses{2}));
 }
 
 // A second start drops the first one's status: the block hears each change once, and each is posted once,
@@ -112,42 +116,29 @@ TEST_F(ReachabilityFixture, StartingTwiceDeliversAndPostsOncePerChange)
     EXPECT_EQ(posted.back(), -9);
 }
 
-TEST_F(ReachabilityFixture, ReplacedBlockAloneHearsLaterChanges)
+// A domain manager waits for the first change; unreadable flags give unknown; a gone manager hears nothing.
+TEST_F(ReachabilityFixture, DomainManagersWaitUnreadableFlagsGiveUnknownAndAGoneManagerHearsNothing)
 {
-    auto manager = makeManager();
+    auto domain = NetworkReachabilityManager::managerForDomain("example.invalid", provider, dispatch);
+    EXPECT_EQ(domain->networkReachabilityAssociation(), NetworkReachabilityManager::kAssociationDomain);
+    Statuses heard;
+    domain->setReachabilityStatusChangeBlock([&](NetworkReachabilityStatus s) { heard.push_back(s); });
+    domain->startMonitoring();
+    settle();
+    EXPECT_TRUE(heard.empty());
     provider.setFlags(kReachabilityFlagReachable);
-    manager->startMonitoring();
-    ASSERT_TRUE(waitForDeliveries(1));
-    Statuses second;
-    manager->setReachabilityStatusChangeBlock([&](NetworkReachabilityStatus s) { second.push_back(s); });
-    provider.setFlags(0);
     loop.runUntilIdle();
-    EXPECT_EQ(seen.size(), 1u);
-    EXPECT_EQ(second, Statuses{0});
-}
+    EXPECT_EQ(heard, Statuses{2});
+    domain.reset();
 
-TEST_F(ReachabilityFixture, UnreadableFlagsGiveUnknownAndAGoneManagerHearsNothing)
-{
     provider.setFlagsUnavailable(true);
     auto manager = makeManager();
     manager->startMonitoring();
     ASSERT_TRUE(waitForDeliveries(1));
     EXPECT_EQ(seen.back(), kNetworkReachabilityStatusUnknown);
-    provider.setFlags(kReachabilityFlagReachable);
+    provider.setFlags(0);
     manager.reset();
     loop.runUntilIdle();
     EXPECT_EQ(seen.size(), 1u);
 }
 
-TEST_F(ReachabilityFixture, DomainManagersWaitForTheFirstChange)
-{
-    auto manager = NetworkReachabilityManager::managerForDomain("example.invalid", provider, dispatch);
-    EXPECT_EQ(manager->networkReachabilityAssociation(), NetworkReachabilityManager::kAssociationDomain);
-    manager->setReachabilityStatusChangeBlock([&](NetworkReachabilityStatus s) { seen.push_back(s); });
-    manager->startMonitoring();
-    settle();
-    EXPECT_TRUE(seen.empty());
-    provider.setFlags(kReachabilityFlagReachable);
-    loop.runUntilIdle();
-    EXPECT_EQ(seen, Statuses{2});
-}

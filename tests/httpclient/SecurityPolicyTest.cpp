@@ -39,7 +39,7 @@ std::shared_ptr<SecurityPolicy> pinning(SSLPinningMode mode, std::vector<Bytes> 
 
 }  // namespace
 
-TEST(SecurityPolicy, DefaultPolicyOverHttps)
+TEST(SecurityPolicy, DefaultPolicyOverHttpsAndRefusalsSayWhy)
 {
     HttpFixture fixture;
     Tls tls;
@@ -64,6 +64,26 @@ TEST(SecurityPolicy, DefaultPolicyOverHttps)
     EXPECT_TRUE(fixture.run(noDomainCheck).succeeded);
     unsetenv("SSL_CERT_FILE");
     EXPECT_EQ(server.hits("/catalogue.json"), 2);
+    // Every refusal says why, in Japanese too.
+    trustAuthority(tls.authority);
+    const auto expired = TestCertificates::makeServer(tls.authority, "localhost", {"DNS:localhost"}, true);
+    const auto japanese = loadHTTPClientTexts(Bundle::main(), "ja");
+    auto reasonFor = [&](const support::TestIdentity& presented, std::shared_ptr<SecurityPolicy> judge, std::string host) {
+        auto trust = *ServerTrust::create({presented.certificateDER}, TrustPolicy::basicX509());
+        std::string reason;
+        EXPECT_FALSE(judge->evaluateServerTrust(trust, host, &reason));
+        EXPECT_NE(japanese.text(reason), reason) << "every reason reads in Japanese too";
+        return reason;
+    };
+    EXPECT_EQ(reasonFor(tls.identity, SecurityPolicy::defaultPolicy(), ""), ServerTrust::kReasonNoHost);
+    EXPECT_EQ(reasonFor(expired, SecurityPolicy::defaultPolicy(), "localhost"), ServerTrust::kReasonExpired);
+    EXPECT_EQ(reasonFor(tls.identity, pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER}, false, false), "localhost"),
+              SecurityPolicy::kReasonPinMismatch);
+    EXPECT_EQ(reasonFor(tls.identity, pinning(SSLPinningModeCertificate, {tls.strangerAuthority.certificateDER}, false, false), "localhost"),
+              SecurityPolicy::kReasonPinMismatch);
+    EXPECT_EQ(reasonFor(expired, pinning(SSLPinningModeCertificate, {tls.authority.certificateDER}, false, false), "localhost"),
+              ServerTrust::kReasonExpired);
+    unsetenv("SSL_CERT_FILE");
 }
 
 TEST(SecurityPolicy, PinningOverHttpsIsCheckedOnEveryConnection)
@@ -102,29 +122,26 @@ TEST(SecurityPolicy, PinningOverHttpsIsCheckedOnEveryConnection)
 TEST(SecurityPolicy, PinningDecisionsOnAPresentedChain)
 {
     Tls tls;
-    auto trustFor = [&](const support::TestIdentity& server) {
-        return *ServerTrust::create({server.certificateDER}, TrustPolicy::basicX509());
-    };
     // An authority nobody trusts: pinning with invalid certificates allowed decides alone.
-    auto strangerTrust = trustFor(tls.stranger);
+    auto strangerTrust = *ServerTrust::create({tls.stranger.certificateDER}, TrustPolicy::basicX509());
     EXPECT_FALSE(SecurityPolicy::defaultPolicy()->evaluateServerTrust(strangerTrust, "localhost"));
     auto anything = SecurityPolicy::defaultPolicy();
     anything->setAllowInvalidCertificates(true);
     EXPECT_TRUE(anything->evaluateServerTrust(strangerTrust, "elsewhere"));
 
-    EXPECT_FALSE(pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER}, false, false)->evaluateServerTrust(strangerTrust, "localhost"));
-    EXPECT_TRUE(pinning(SSLPinningModePublicKey, {tls.identity.certificateDER, tls.stranger.certificateDER}, false, true)
-                    ->evaluateServerTrust(strangerTrust, "localhost"));
     // Unverified, the chain is the single presented certificate: one match per certificate, and a key
     // pinned twice counts twice.
-    EXPECT_TRUE(pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER}, true, true)->evaluateServerTrust(strangerTrust, "localhost"));
-    EXPECT_FALSE(pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER, tls.stranger.certificateDER}, true, true)
-                     ->evaluateServerTrust(strangerTrust, "localhost"));
-    EXPECT_TRUE(pinning(SSLPinningModeCertificate, {tls.strangerAuthority.certificateDER}, false, true)
-                    ->evaluateServerTrust(strangerTrust, "localhost"));
-    EXPECT_FALSE(pinning(SSLPinningModeCertificate, {tls.authority.certificateDER, Bytes{1, 2}}, false, true)
-                     ->evaluateServerTrust(strangerTrust, "localhost"));
-    EXPECT_FALSE(pinning(static_cast<SSLPinningMode>(7), {}, false, true)->evaluateServerTrust(strangerTrust, "localhost"));
+    const struct { SSLPinningMode mode; std::vector<Bytes> pins; bool chain, allowInvalid, trusted; } decisions[] = {
+        {SSLPinningModePublicKey, {tls.stranger.certificateDER}, false, false, false},
+        {SSLPinningModePublicKey, {tls.identity.certificateDER, tls.stranger.certificateDER}, false, true, true},
+        {SSLPinningModePublicKey, {tls.stranger.certificateDER}, true, true, true},
+        {SSLPinningModePublicKey, {tls.stranger.certificateDER, tls.stranger.certificateDER}, true, true, false},
+        {SSLPinningModeCertificate, {tls.strangerAuthority.certificateDER}, false, true, true},
+        {SSLPinningModeCertificate, {tls.authority.certificateDER, Bytes{1, 2}}, false, true, false},
+        {static_cast<SSLPinningMode>(7), {}, false, true, false},
+    };
+    for (const auto& d : decisions)
+        EXPECT_EQ(pinning(d.mode, d.pins, d.chain, d.allowInvalid)->evaluateServerTrust(strangerTrust, "localhost"), d.trusted) << &d - decisions;
 
     SecurityPolicy policy;
     policy.setPinnedCertificates(std::vector<Bytes>{Bytes{1, 2, 3}, tls.identity.certificateDER});
@@ -139,28 +156,4 @@ TEST(SecurityPolicy, PinningDecisionsOnAPresentedChain)
     auto fromBundle = SecurityPolicy::policyWithPinningMode(SSLPinningModePublicKey);
     fromBundle->setAllowInvalidCertificates(true);
     EXPECT_FALSE(fromBundle->evaluateServerTrust(strangerTrust, "localhost"));
-}
-
-TEST(SecurityPolicy, RefusalsSayWhy)
-{
-    Tls tls;
-    trustAuthority(tls.authority);
-    const auto expired = TestCertificates::makeServer(tls.authority, "localhost", {"DNS:localhost"}, true);
-    const auto japanese = loadHTTPClientTexts(Bundle::main(), "ja");
-    auto reasonFor = [&](const support::TestIdentity& server, std::shared_ptr<SecurityPolicy> policy, std::string host) {
-        auto trust = *ServerTrust::create({server.certificateDER}, TrustPolicy::basicX509());
-        std::string reason;
-        EXPECT_FALSE(policy->evaluateServerTrust(trust, host, &reason));
-        EXPECT_NE(japanese.text(reason), reason) << "every reason reads in Japanese too";
-        return reason;
-    };
-    EXPECT_EQ(reasonFor(tls.identity, SecurityPolicy::defaultPolicy(), ""), ServerTrust::kReasonNoHost);
-    EXPECT_EQ(reasonFor(expired, SecurityPolicy::defaultPolicy(), "localhost"), ServerTrust::kReasonExpired);
-    EXPECT_EQ(reasonFor(tls.identity, pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER}, false, false), "localhost"),
-              SecurityPolicy::kReasonPinMismatch);
-    EXPECT_EQ(reasonFor(tls.identity, pinning(SSLPinningModeCertificate, {tls.strangerAuthority.certificateDER}, false, false), "localhost"),
-              SecurityPolicy::kReasonPinMismatch);
-    EXPECT_EQ(reasonFor(expired, pinning(SSLPinningModeCertificate, {tls.authority.certificateDER}, false, false), "localhost"),
-              ServerTrust::kReasonExpired);
-    unsetenv("SSL_CERT_FILE");
 }

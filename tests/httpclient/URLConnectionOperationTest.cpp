@@ -1,17 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "support/server/HttpFixture.h"
-#include "platform/url/FileOutputStream.h"
-#include "platform/url/MemoryOutputStream.h"
-#include "platform/url/URLError.h"
-#include "platform/url/DataInputStream.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "platform/url/DataInputStream.h"
+#include "platform/url/MemoryOutputStream.h"
+#include "platform/url/NetworkThread.h"
+#include "support/httpclient/RefusingStream.h"
 
 #include <algorithm>
 #include <set>
 
-using namespace platform;
-using support::LoopbackServer;
+using namespace support::refusingstream;
 
 namespace {
 
@@ -24,11 +22,21 @@ struct Operation : HttpFixture, ::testing::Test {
         made->setCredential(URLCredential::credentialWithUser("ada", password));
         return made;
     }
+    // The outcome of an operation on the server's path, its body written to the stream when one is given.
+    std::pair<std::shared_ptr<HTTPRequestOperation>, Outcome> ran(const std::string& path, std::shared_ptr<OutputStream> stream = nullptr)
+    {
+        auto made = operation(server.url(path));
+        if (stream) made->setOutputStream(stream);
+        const Outcome outcome = run(made);
+        return {made, outcome};
+    }
 };
 
 }  // namespace
 
-TEST_F(Operation, CancelBeforeStartFinishesWithTheCancelErrorOnStart)
+// Before it starts: a cancelled operation finishes with the cancel error on start, and finished is final;
+// a paused one does not start, and once cancelled runs its cancel step only when resumed.
+TEST_F(Operation, CancelAndPauseBeforeStartFollowTheStateTable)
 {
     server.serve("/a", "a");
     auto cancelled = operation(server.url("/a"));
@@ -39,33 +47,23 @@ TEST_F(Operation, CancelBeforeStartFinishesWithTheCancelErrorOnStart)
     EXPECT_EQ(std::pair(outcome.error->code, outcome.error->info(kURLErrorFailingURLErrorKey)),
               std::pair(std::int64_t{URLErrorCancelled}, server.url("/a")));
     EXPECT_TRUE(cancelled->isFinished());
-    EXPECT_EQ(server.hits("/a"), 0);
-    // Finished is final: nothing changes it any more.
-    cancelled->cancel();
-    cancelled->pause();
-    cancelled->resume();
+    for (auto step : {&URLConnectionOperation::cancel, &URLConnectionOperation::pause, &URLConnectionOperation::resume}) ((*cancelled).*step)();
     EXPECT_TRUE(cancelled->isFinished());
-}
 
-TEST_F(Operation, PauseAndResumeFollowTheStateTable)
-{
-    server.serve("/doc", "document");
-    auto paused = operation(server.url("/doc"));
+    auto paused = operation(server.url("/a"));
     paused->resume();  // not paused: nothing
     EXPECT_TRUE(paused->isReady());
-    paused->pause();  // never started
-    EXPECT_TRUE(paused->isPaused());
+    paused->pause();
     paused->start();  // a paused operation does not start
     EXPECT_TRUE(paused->isPaused());
     EXPECT_EQ(paused->request().valueForHTTPHeaderField("Range"), "bytes=0-");
-    // A paused and cancelled operation only runs its cancel step once resumed.
     paused->cancel();
     EXPECT_TRUE(paused->isPaused());
-    auto outcome = watch(paused);
+    auto watched = watch(paused);
     paused->resume();
-    ASSERT_TRUE(loop.runUntil([&] { return outcome->done; }));
-    EXPECT_EQ(outcome->error->code, URLErrorCancelled);
-    EXPECT_EQ(server.hits("/doc"), 0);
+    ASSERT_TRUE(loop.runUntil([&] { return watched->done; }));
+    EXPECT_EQ(watched->error->code, URLErrorCancelled);
+    EXPECT_EQ(server.hits("/a"), 0);
 }
 
 TEST_F(Operation, PauseRewritesTheRequestToContinueFromTheStream)
@@ -92,7 +90,7 @@ TEST_F(Operation, PauseRewritesTheRequestToContinueFromTheStream)
 }
 
 // The output stream defaults to memory and is replaced (and closed) only by another; the cache decision is
-// the block's, else none once cancelled.
+// the block's, else none once cancelled; a missing response serializer is refused.
 TEST_F(Operation, OutputStreamAndCacheDecisionOfAnOperationNotStarted)
 {
     auto unstarted = operation("http://127.0.0.1:1/x");
@@ -106,6 +104,8 @@ TEST_F(Operation, OutputStreamAndCacheDecisionOfAnOperationNotStarted)
     EXPECT_FALSE(memory->hasSpaceAvailable());  // the replaced stream was closed
     EXPECT_EQ(unstarted->description().rfind("<HTTPRequestOperation: 0x", 0), 0u);
     EXPECT_NE(unstarted->description().find("state: isReady, cancelled: NO"), std::string::npos);
+    EXPECT_THROW(unstarted->setResponseSerializer(nullptr), std::invalid_argument);
+    EXPECT_TRUE(unstarted->responseSerializer());
 
     auto connection = URLConnection::create(unstarted->request(), nullptr);
     CachedURLResponse proposed{URLResponse{}, Bytes{'d'}};
@@ -118,11 +118,19 @@ TEST_F(Operation, OutputStreamAndCacheDecisionOfAnOperationNotStarted)
     EXPECT_EQ(unstarted->willCacheResponse(*connection, proposed)->data, Bytes{'b'});
 }
 
-// A body in memory is taken whole from its stream at the end; an announced length is only the server's
-// word, so one announcing a terabyte and sending a kilobyte fails as cut, for an unbounded stream and for
-// one bounded below the announcement alike.
+// A body in memory is taken whole from its stream at the end, read in its text encoding; an announced
+// length is only the server's word, so one announcing a terabyte and sending a kilobyte fails as cut, for an
+// unbounded stream and for one bounded below the announcement alike.
 TEST_F(Operation, AMemoryBodyIsHandedOverWholeAndAnAnnouncedLengthIsNotTrusted)
 {
+    server.serve("/latin", LoopbackServer::Reply{200, "text/plain; charset=iso-8859-1", "caf\xe9", {}});
+    server.serve("/odd", LoopbackServer::Reply{200, "text/plain; charset=no-such-set", "plain", {}});
+    auto [latin, outcome] = ran("/latin");
+    ASSERT_TRUE(outcome.succeeded);
+    EXPECT_EQ(std::any_cast<Bytes>(outcome.object), (Bytes{'c', 'a', 'f', 0xe9}));
+    EXPECT_EQ(latin->responseStringEncoding(), "iso-8859-1");
+    EXPECT_EQ(latin->responseString(), "caf\xc3\xa9");
+    EXPECT_EQ(ran("/odd").first->responseStringEncoding(), "UTF-8");
     server.serve("/whole.bin", std::string(70000, 'w'));
     server.truncate("/liar.bin", std::string(1000, 'l'), std::size_t(1) << 40);
     auto whole = operation(server.url("/whole.bin"));
@@ -143,8 +151,10 @@ TEST_F(Operation, AMemoryBodyIsHandedOverWholeAndAnAnnouncedLengthIsNotTrusted)
 }
 
 // A credential is offered once to a Basic or Digest challenge: a refused one is not offered again, the 401
-// is the answer; with none, the first 401 is.
-TEST_F(Operation, OffersItsCredentialOnceToBasicAndDigestChallenges)
+// is the answer; with none, the first 401 is. It is for the host it was asked for: a redirect within that
+// host keeps it, one to another host name is not offered it, even when that host asks. A 401 whose
+// challenges none can be answered fails the operation saying so, the credential unspent.
+TEST_F(Operation, OffersItsCredentialOnceAndOnlyToTheHostItWasAskedFor)
 {
     server.requireBasicAuthentication("/basic", "ada", "pw", LoopbackServer::Reply{200, "text/plain", "in", {}}, "lab");
     server.requireDigestAuthentication("/digest", "ada", "pw", LoopbackServer::Reply{200, "text/plain", "in", {}}, "lab");
@@ -164,35 +174,21 @@ TEST_F(Operation, OffersItsCredentialOnceToBasicAndDigestChallenges)
         }
     }
     EXPECT_EQ(server.requests("/digest").back().header("Authorization"), "");
-}
-
-// The operation's credential is for the host it was asked for: a redirect within that host keeps it, a
-// redirect to another host name is not offered it, even when that host asks.
-TEST_F(Operation, ItsCredentialIsOfferedOnlyToTheHostItWasAskedFor)
-{
-    server.requireBasicAuthentication("/private", "ada", "pw", LoopbackServer::Reply{200, "text/plain", "in", {}}, "lab");
     for (const bool elsewhere : {false, true}) {
-        server.redirect("/moved", server.url("/private", elsewhere ? "localhost" : "127.0.0.1"));
+        server.redirect("/moved", server.url("/basic", elsewhere ? "localhost" : "127.0.0.1"));
         auto moved = withCredential("/moved", "pw");
-        const int before = server.hits("/private");
+        const int before = server.hits("/basic");
         EXPECT_EQ(run(moved).succeeded, !elsewhere) << elsewhere;
         EXPECT_EQ(moved->response()->statusCode, elsewhere ? 401 : 200) << elsewhere;
-        EXPECT_EQ(server.hits("/private") - before, elsewhere ? 1 : 2) << elsewhere;
+        EXPECT_EQ(server.hits("/basic") - before, elsewhere ? 1 : 2) << elsewhere;
     }
-}
-
-// A 401 whose challenges none can be answered fails the operation saying so; its credential is not spent.
-TEST_F(Operation, AChallengeNoneCanAnswerFailsIt)
-{
     server.serve("/token", LoopbackServer::Reply{401, "text/plain", "who", {{"WWW-Authenticate", "Bearer realm=\"v\""}}});
     auto outcome = run(withCredential("/token", "pw"));
-    ASSERT_FALSE(outcome.succeeded);
     EXPECT_EQ(outcome.error ? outcome.error->code : 0, URLErrorUserAuthenticationRequired);
-    EXPECT_EQ(server.hits("/token"), 1);
-    EXPECT_EQ(server.requests("/token").back().header("Authorization"), "");
+    EXPECT_EQ(std::pair(server.hits("/token"), server.requests("/token").back().header("Authorization")), std::pair(1, std::string()));
 }
 
-TEST_F(Operation, TheChallengeBlockSeesPasswordChallengesAndCanRefuseThem)
+TEST_F(Operation, TheChallengeAndRedirectBlocksSeeWhatTheyDecideAndCanRefuseIt)
 {
     server.requireDigestAuthentication("/digest", "ada", "pw", LoopbackServer::Reply{200, "text/plain", "in", {}}, "lab");
     for (const bool answering : {true, false}) {
@@ -209,6 +205,16 @@ TEST_F(Operation, TheChallengeBlockSeesPasswordChallengesAndCanRefuseThem)
         EXPECT_EQ(seen, (std::vector<std::string>{std::string(kAuthenticationMethodHTTPDigest) + " lab 0"}));
         EXPECT_EQ(outcome.error ? outcome.error->code : 0, answering ? 0 : std::int64_t{URLErrorUserCancelledAuthentication});
     }
+    // A redirect is followed unless the redirect block refuses it.
+    server.redirect("/qfx_url/old.zip", "/qfx_url/new.zip");
+    server.serve("/qfx_url/new.zip", "zipdata");
+    auto [followed, outcome] = ran("/qfx_url/old.zip");
+    ASSERT_TRUE(outcome.succeeded);
+    EXPECT_EQ(followed->response()->url, server.url("/qfx_url/new.zip"));
+    auto refused = operation(server.url("/qfx_url/old.zip"));
+    refused->setRedirectResponseBlock([](URLConnection&, const URLRequest&, const URLResponse&) { return std::nullopt; });
+    ASSERT_FALSE(run(refused).succeeded);
+    EXPECT_EQ(refused->response()->statusCode, 302);
 }
 
 TEST_F(Operation, ReportsUploadProgressAndItsStartAndFinishOnTheMainQueue)
@@ -345,4 +351,165 @@ TEST_F(Operation, ABatchReportsEachCompletionAndEndsOnceAllHave)
     // Every operation has finished by the last count.
     ASSERT_EQ(counts.size(), 3u);
     EXPECT_EQ(counts.back(), "3/3");
+}
+
+TEST_F(Operation, DownloadsIntoAFileReportingSuccessOnTheMainQueueAndAFailedWriteCancelsTheTransfer)
+{
+    std::string body(1 << 20, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
+    server.serve("/effect.zip", body, "application/zip");
+    auto download = operation(server.url("/effect.zip"));
+    auto stream = std::make_shared<FileOutputStream>((folder / "effect.zip").string(), false);
+    download->setOutputStream(stream);
+    std::int64_t progressTotal = 0;
+    download->setDownloadProgressBlock([&](std::uint64_t, std::int64_t total, std::int64_t expected) {
+        progressTotal = total;
+        EXPECT_EQ(expected, 1 << 20);
+    });
+    auto outcome = run(download);
+    ASSERT_TRUE(outcome.succeeded) << outcome.error->describe();
+    EXPECT_TRUE(outcome.ranOnMain);
+    EXPECT_FALSE(outcome.object.has_value() || download->responseData());  // the body went to the file
+    EXPECT_EQ(download->outputStream(), stream);
+    EXPECT_EQ(readFile(folder / "effect.zip"), body);
+    EXPECT_EQ(std::pair(download->totalBytesRead(), progressTotal), std::pair(std::int64_t{1 << 20}, std::int64_t{1 << 20}));
+    EXPECT_TRUE(download->isFinished());
+    // A refused write stops the transfer at once (not pushing the rest of the body at the stream) and fails it
+    // with the stream's error, else with its own.
+    server.serve("/big.zip", std::string(4 << 20, 'b'));
+    auto refusing = std::make_shared<RefusingStream>(100000);
+    outcome = ran("/big.zip", refusing).second;
+    ASSERT_FALSE(outcome.succeeded);
+    EXPECT_EQ(std::pair(outcome.error->domain, outcome.error->code), std::pair(std::string(kPOSIXErrorDomain), std::int64_t{ENOSPC}));
+    EXPECT_LE(refusing->writes, 10);
+    EXPECT_GE(refusing->closes, 1);
+
+    auto silent = std::make_shared<RefusingStream>(0, false);
+    outcome = ran("/big.zip", silent).second;
+    ASSERT_FALSE(outcome.succeeded);
+    EXPECT_EQ(outcome.error->code, URLErrorCannotWriteToFile);
+    EXPECT_EQ(silent->writes, 1);
+
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    outcome = ran("/big.zip", std::make_shared<FileOutputStream>("/dev/full", false)).second;
+    ASSERT_FALSE(outcome.succeeded);
+    EXPECT_EQ(outcome.error->code, ENOSPC);
+}
+
+// A refused status or content type reaches the failure block on the main queue with its reason; a wrong
+// type fails even with an empty body.
+TEST_F(Operation, RefusedStatusOrContentTypeReachesTheFailureBlockWithItsReason)
+{
+    auto [missing, refused] = ran("/missing.zip", std::make_shared<FileOutputStream>((folder / "missing.zip").string(), false));
+    ASSERT_TRUE(!refused.succeeded && refused.error);
+    EXPECT_TRUE(refused.ranOnMain);
+    EXPECT_EQ(std::tuple(refused.error->domain, refused.error->code, refused.error->description),
+              std::tuple(URLResponseSerializationErrorDomain, -1011, "Request failed: not found (404)"));
+    EXPECT_EQ(refused.error->info(kURLErrorFailingURLErrorKey), server.url("/missing.zip"));
+    EXPECT_EQ(refused.error->userInfo.count(URLResponseSerializationFailingDataErrorKey), 0u);
+    EXPECT_EQ(missing->responseSerializationError()->code, -1011);
+
+    server.serve("/empty", LoopbackServer::Reply{200, "text/html", "", {}});
+    server.serve("/both", LoopbackServer::Reply{500, "text/html", "oops", {}});
+    auto serializer = HTTPResponseSerializer::serializer();
+    serializer->acceptableContentTypes = std::set<std::string>{"application/json"};
+    auto empty = operation(server.url("/empty"));
+    empty->setResponseSerializer(serializer);
+    auto outcome = run(empty);
+    ASSERT_FALSE(outcome.succeeded);
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(std::pair(outcome.error->code, outcome.error->description),
+              std::pair(std::int64_t{-1016}, std::string("Request failed: unacceptable content-type: text/html")));
+
+    auto both = operation(server.url("/both"));
+    both->setResponseSerializer(serializer);
+    outcome = run(both);
+    ASSERT_TRUE(outcome.error && outcome.error->underlying);
+    EXPECT_EQ(std::pair(outcome.error->code, outcome.error->underlying->code), std::pair(std::int64_t{-1011}, std::int64_t{-1016}));
+    EXPECT_EQ(outcome.error->info(URLResponseSerializationFailingDataErrorKey), "oops");
+    // A new serializer validates again.
+    both->setResponseSerializer(HTTPResponseSerializer::serializer());
+    EXPECT_FALSE(both->responseSerializationError());
+    both->responseObject();
+    ASSERT_TRUE(both->error());
+    EXPECT_EQ(both->error()->code, -1011);
+    EXPECT_FALSE(both->error()->underlying);
+}
+
+TEST(HTTPResponseSerializer, StatusCodesAndNonHttpResponses)
+{
+    HTTPResponseSerializer serializer;
+    URLResponse response;
+    response.url = "http://127.0.0.1/x";
+    std::optional<Error> error;
+    const auto valid = [&](std::int64_t status) {
+        response.statusCode = status;
+        return serializer.validateResponse(&response, std::nullopt, &error);
+    };
+    EXPECT_TRUE(valid(299));
+    EXPECT_FALSE(valid(300));
+    EXPECT_EQ(error->description, "Request failed: redirected (300)");
+    serializer.acceptableStatusCodes.reset();
+    EXPECT_TRUE(valid(300));
+    serializer.acceptableStatusCodes = std::set<std::int64_t>{};
+    EXPECT_FALSE(valid(200));
+    URLResponse file;
+    file.isHTTP = false;
+    EXPECT_TRUE(serializer.validateResponse(&file, std::nullopt, &error));
+
+    auto chained = ErrorWithUnderlyingError(Error::make("a", 1, "top"), Error::make("b", 2, "below"));
+    EXPECT_EQ(chained->underlying->domain, "b");
+    EXPECT_EQ(ErrorWithUnderlyingError(std::nullopt, Error::make("b", 2, "x"))->domain, "b");
+    EXPECT_EQ(ErrorWithUnderlyingError(chained, Error::make("c", 3, "x"))->underlying->domain, "b");
+}
+
+TEST(HTTPResponseSerializer, ErrorTextsComeFromTheLayersOwnTable)
+{
+    const std::string statusFormat = "Request failed: %@ (%ld)";
+    const std::string typeFormat = "Request failed: unacceptable content-type: %@";
+    const Localizer english = loadHTTPClientTexts(Bundle::main(), "en");
+    EXPECT_EQ(std::pair(english.text(statusFormat), english.text(typeFormat)), std::pair(statusFormat, typeFormat));
+    // Every translation keeps its arguments, in order.
+    const Localizer japanese = loadHTTPClientTexts(Bundle::main(), "ja");
+    ASSERT_NE(japanese.text(statusFormat), statusFormat);
+    ASSERT_NE(japanese.text(typeFormat), typeFormat);
+    EXPECT_NE(StringFormat::format(japanese.text(statusFormat), {"not found", 404}).find("not found (404)"), std::string::npos);
+    EXPECT_NE(StringFormat::format(japanese.text(typeFormat), {"text/html"}).find("text/html"), std::string::npos);
+    // The serializer speaks the interface language. The texts load once per process, so the check runs
+    // in a fresh one.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            setenv("LC_ALL", "ja_JP.UTF-8", 1);
+            HTTPResponseSerializer serializer;
+            URLResponse response;
+            response.url = "http://127.0.0.1/x";
+            response.statusCode = 404;
+            std::optional<Error> error;
+            serializer.validateResponse(&response, std::nullopt, &error);
+            std::exit(error && error->description == StringFormat::format(japanese.text(statusFormat), {"not found", 404}) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// As the program ends its network thread halts and never runs an operation started after that: the
+// operation, its blocks and whatever they hold must go once nobody else holds them, not keep each other.
+TEST_F(Operation, AnOperationTheHaltedNetworkNeverRunsGoesWithItsBlocks)
+{
+    server.serve("/catalogue.json", "{}", "application/json");
+    platform::NetworkThread thread("test.halted");
+    thread.halt();
+    std::weak_ptr<HttpFixture::Outcome> watched;
+    std::weak_ptr<HTTPRequestOperation> operationWatched;
+    {
+        auto never = std::make_shared<HTTPRequestOperation>(dispatch, platform::URLRequest(server.url("/catalogue.json"), 30.0), thread);
+        watched = watch(never);
+        operationWatched = never;
+        never->start();
+    }
+    dispatch.waitUntilIdle();
+    loop.runUntilIdle();
+    EXPECT_TRUE(operationWatched.expired()) << "the operation keeps itself alive through its completion";
+    EXPECT_TRUE(watched.expired()) << "the blocks' captures outlive the operation";
+    EXPECT_EQ(server.hits("/catalogue.json"), 0);
 }

@@ -20,24 +20,13 @@ TEST(Connection, AUnitPulledOutIsToldAndIsReadAgainOncePluggedIn)
 {
     ProgramRig::onThePatchScreen([](ProgramRig& rig, DemoUnit& unit, QWidget&) {
         EXPECT_EQ(rig.unitFolders(), (std::vector<std::string>{"Temp/Device", "Temp/Effect/List", "Device/Patch"}));
-        unit.unit().device().unplug();
-        EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown));
-        // A lost unit's working folders go with it.
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 10s))
-            << testing::PrintToString(rig.unitFolders());
-        // Connect is offered again.
-        EXPECT_TRUE(ProgramRig::offers("Connect", 30s));
-        ProgramRig::closeInformation();
-
-        const std::size_t readsBefore = unit.patchRequests();
-        unit.editOnUnit(7, "While Away", "Changed while unplugged");
-        unit.unit().device().plugIn();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            return unit.patchRequests() >= readsBefore + static_cast<std::size_t>(unit.patchCount()) &&
-                   rig.connectedAndRead();
+        ASSERT_TRUE(rig.replug([&] {
+            EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown));
+            // A lost unit's working folders go with it.
+            EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 10s)) << testing::PrintToString(rig.unitFolders());
+            unit.editOnUnit(7, "While Away", "Changed while unplugged");
         }));
-        EXPECT_TRUE(ProgramRig::waitUntil(
-            [] { return WindowGestures::patchListText(7, 1) == QStringLiteral("While Away"); }));
+        EXPECT_TRUE(ProgramRig::waitUntil([] { return WindowGestures::patchListText(7, 1) == QStringLiteral("While Away"); }));
         EXPECT_FALSE(ProgramRig::informationShown());
     });
 }

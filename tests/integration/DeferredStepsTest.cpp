@@ -23,54 +23,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using held_files::HeldFiles;
-
-// Closes the information sheets that show; how many there were.
-int closeAnyInformation()
-{
-    int closed = 0;
-    for (; ProgramRig::informationShown(); ++closed) ProgramRig::closeInformation();
-    return closed;
-}
-
+// How the unit is lost during a drop's copies, and how the run goes on once the unit connected again waits
+// behind the last one's removal.
 enum class Loss { Sleep, Unplug };
-
-// Drops 300 files whose copies the pool holds, loses the unit (a sleep and a wake, or pulled out) and
-// connects it again (Connect, or plugged back in): the unit let go at once with the window free, its
-// folders kept for the copies, and the new connection held behind their removal. `before` is the
-// patches the pool showed before the drop.
-void connectBehindTheRemoval(ProgramRig& rig, HeldFiles& held, Loss loss, std::size_t& before)
-{
-    ASSERT_TRUE(rig.showPatchScreen());
-    const std::vector<std::string> unitFolders = rig.unitFolders();
-    ASSERT_FALSE(unitFolders.empty());
-    before = held_files::patchesShown(PoolTour::shownPool());
-    ASSERT_FALSE(held_files::dropHeldPatches(rig, held, before).empty());
-
-    if (loss == Loss::Sleep) CommonUtils::getInstance().receiveSleepNote();
-    else rig.unit().unit().device().unplug();
-    ASSERT_TRUE(ProgramRig::waitUntil([] { return !AppDelegate::getInstance().isDeviceConnected(); }, 20s));
-    EXPECT_FALSE(held.copies.isReleased()) << "the unit let go waited for the copies on the main thread";
-    EXPECT_EQ(rig.unitFolders(), unitFolders) << "the unit's folders went while copies were under way";
-    ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s) || loss == Loss::Sleep);
-    closeAnyInformation();
-    auto& device = rig.unit().unit().device();
-    const std::size_t greeted = device.requestCount(sim::RequestKey::identity());
-    if (loss == Loss::Sleep) {
-        CommonUtils::getInstance().receiveWakeNote();
-        ASSERT_TRUE(ProgramRig::offers("Connect", 10s));
-        ProgramRig::choose("Connect");
-    } else {
-        device.plugIn();
-    }
-    // The unit is greeted once the last one's let-go has run its course; its connection then waits.
-    ASSERT_TRUE(ProgramRig::waitUntil([&] { return device.requestCount(sim::RequestKey::identity()) > greeted; }, 10s));
-    ProgramRig::settle(500ms);
-    EXPECT_FALSE(held.copies.isReleased());
-    EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit was read before the last one's folders went";
-}
-
-// How the run goes on once a unit connected during the copies waits behind the last one's removal.
 enum class Then { CopiesLand, PulledOutMeanwhile, SleepsAgainMeanwhile, QuitFromTheMenu, TerminationSignal };
 
 struct Walk {
@@ -81,21 +36,50 @@ struct Walk {
 
 void PrintTo(const Walk& walk, std::ostream* out) { *out << walk.name; }
 
-// Runs the program through `walk` and checks what it must come to.
-void walkThrough(const Walk& walk)
+}  // namespace
+
+// A unit connected during a drop's copies (a sleep, Connect at the wake; or pulled out and plugged in
+// again) is let go at once, the window free; its folder goes once the copies have landed, every dropped
+// patch is kept, and the unit connected again while the copies are held is read only after that removal,
+// into a folder of its own. Or, the unit lost again or the run ended while that connection waits.
+class DeferredSteps : public ::testing::TestWithParam<Walk> {};
+
+TEST_P(DeferredSteps, TheUnitIsReadBehindTheRemovalOrLetGoAtTheEnd)
 {
-    auto held = std::make_shared<HeldFiles>();
+    const Walk& walk = GetParam();
+    auto held = std::make_shared<held_files::HeldFiles>();
     ProgramRig rig;
     rig.setFiles(held);
     std::size_t letGoBefore = 0;
     std::size_t letGoAtEnd = 0;
     rig.atUnitEnd([&](DemoUnit& unit) { letGoAtEnd = unit.unit().device().requestCount(sim::RequestKey::maker(0x53)); });
     rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
         const std::vector<std::string> unitFolders = rig.unitFolders();
-        std::size_t before = 0;
-        connectBehindTheRemoval(rig, *held, walk.loss, before);
-        if (::testing::Test::HasFatalFailure()) return;
-        letGoBefore = rig.unit().unit().device().requestCount(sim::RequestKey::maker(0x53));
+        ASSERT_FALSE(unitFolders.empty());
+        const std::size_t before = held_files::patchesShown(PoolTour::shownPool());
+        ASSERT_FALSE(held_files::dropHeldPatches(rig, *held, before).empty());
+        auto& device = rig.unit().unit().device();
+
+        if (walk.loss == Loss::Sleep) CommonUtils::getInstance().receiveSleepNote();
+        else device.unplug();
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return !AppDelegate::getInstance().isDeviceConnected(); }, 20s));
+        EXPECT_FALSE(held->copies.isReleased()) << "the unit let go waited for the copies on the main thread";
+        EXPECT_EQ(rig.unitFolders(), unitFolders) << "the unit's folders went while copies were under way";
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s) || walk.loss == Loss::Sleep);
+        ProgramRig::closeAnyInformation();
+        const std::size_t greeted = device.requestCount(sim::RequestKey::identity());
+        if (walk.loss == Loss::Sleep) CommonUtils::getInstance().receiveWakeNote();
+        ASSERT_TRUE(ProgramRig::offers("Connect", 10s));
+        if (walk.loss == Loss::Sleep) ProgramRig::choose("Connect");
+        else device.plugIn();
+        // The unit is greeted once the last one's let-go has run its course; its connection then waits.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return device.requestCount(sim::RequestKey::identity()) > greeted; }, 10s));
+        ProgramRig::settle(500ms);
+        EXPECT_FALSE(held->copies.isReleased());
+        EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit was read before the last one's folders went";
+
+        letGoBefore = device.requestCount(sim::RequestKey::maker(0x53));
         if (walk.then == Then::QuitFromTheMenu || walk.then == Then::TerminationSignal) {
             // The end's first moment lets the copies go.
             held->releaseAtQuit = true;
@@ -106,9 +90,9 @@ void walkThrough(const Walk& walk)
         const std::size_t readsBefore = rig.unit().patchRequests();
         int toldGone = 0;
         if (walk.then == Then::PulledOutMeanwhile) {
-            rig.unit().unit().device().unplug();
+            device.unplug();
             ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
-            toldGone += closeAnyInformation();
+            toldGone += ProgramRig::closeAnyInformation();
         } else if (walk.then == Then::SleepsAgainMeanwhile) {
             // The unit the window never showed is let go by the sleep, which lasts past the let-go.
             CommonUtils::getInstance().receiveSleepNote();
@@ -123,36 +107,21 @@ void walkThrough(const Walk& walk)
             // (a sleep lets go a unit the window never showed without a word).
             ProgramRig::settle(1500ms);
             EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit gone shows as connected";
-            toldGone += closeAnyInformation();
+            toldGone += ProgramRig::closeAnyInformation();
             EXPECT_EQ(toldGone, walk.then == Then::PulledOutMeanwhile ? 1 : 0);
-            if (walk.then == Then::PulledOutMeanwhile) {
-                rig.unit().unit().device().plugIn();
-            } else {
-                ASSERT_TRUE(ProgramRig::offers("Connect", 10s));
-                ProgramRig::choose("Connect");
-            }
+            ASSERT_TRUE(ProgramRig::offers("Connect", 10s));
+            if (walk.then == Then::PulledOutMeanwhile) device.plugIn();
+            else ProgramRig::choose("Connect");
         }
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return AppDelegate::getInstance().isDeviceConnected() && rig.connectedAndRead() &&
-                         rig.unit().patchRequests() >= readsBefore + static_cast<std::size_t>(rig.unit().patchCount()); },
-            60s)) << "the unit connected again was never read";
+        ASSERT_TRUE(rig.readAgain(readsBefore)) << "the unit connected again was never read";
+        EXPECT_TRUE(AppDelegate::getInstance().isDeviceConnected());
         EXPECT_EQ(rig.unitFolders(), unitFolders) << "the last unit's removal took the new unit's folders";
-        closeAnyInformation();
+        ProgramRig::closeAnyInformation();
     });
     EXPECT_FALSE(held->copies.wasTimedOut());
     // Whichever way the run ends, the unit connected last leaves its editing mode.
     EXPECT_GT(letGoAtEnd, letGoBefore) << "the unit connected meanwhile was not let go at the end";
 }
-
-}  // namespace
-
-// A unit connected during a drop's copies (a sleep, Connect at the wake; or pulled out and plugged in
-// again) is let go at once, the window free; its folder goes once the copies have landed, every dropped
-// patch is kept, and the unit connected again while the copies are held is read only after that removal,
-// into a folder of its own. Or, the unit lost again or the run ended while that connection waits.
-class DeferredSteps : public ::testing::TestWithParam<Walk> {};
-
-TEST_P(DeferredSteps, TheUnitIsReadBehindTheRemovalOrLetGoAtTheEnd) { walkThrough(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(
     Walks, DeferredSteps,

@@ -1,5 +1,6 @@
 // The effect screen end to end: an effect updated at the connection, loaded, deleted, made a favourite
-// and recovered, each held by the unit's list and files, and all of it still there after a reconnection.
+// and recovered, each held by the unit's list and files, and all of it still there after a reconnection;
+// a deletion the unit leaves unanswered, finished by the connections after it.
 
 #include <QAction>
 #include <QTableView>
@@ -53,6 +54,10 @@ std::string versionOnUnit(DemoUnit& unit, const std::string& name)
 std::optional<bool> loadedOn(DemoUnit& unit, const std::string& name) { return unit.isEffectLoaded(effectNamed(name).type); }
 std::optional<bool> favouriteOn(DemoUnit& unit, const std::string& name) { return unit.isEffectFavourite(effectNamed(name).type); }
 bool holdsFile(DemoUnit& unit, const std::string& name) { return unit.unit().files().file(fileOf(name)).has_value(); }
+
+// How many requests of the file system's `sub` the unit has heard so far; the length and free-space queries.
+std::size_t asked(DemoUnit& unit, std::uint8_t sub) { return unit.unit().device().requestCount(sim::RequestKey::fileSystem(sub)); }
+std::size_t queries(DemoUnit& unit) { return asked(unit, 0x28) + asked(unit, 0x29); }
 
 // The unit's list and files as the four edits below leave them; the favourite may have been taken back.
 void expectEditsOnTheUnit(DemoUnit& unit, bool favourite = true)
@@ -137,10 +142,7 @@ TEST(EffectScreen, EditsAreHeldByTheUnitAndOutliveAReconnection)
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 10s))
             << testing::PrintToString(rig.unitFolders());
         ProgramRig::choose("Connect");
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            return unit.patchRequests() >= readsBefore + static_cast<std::size_t>(unit.patchCount()) &&
-                   rig.connectedAndRead();
-        }));
+        ASSERT_TRUE(rig.readAgain(readsBefore));
         // The favourite taken back: it reaches the unit behind whatever the connection queued, so an update
         // of an effect still outdated would have run, and its notice shown, before it. Nothing is outdated
         // any more: the notice stays away, and every other edit is where it was.
@@ -204,13 +206,7 @@ TEST_P(LateDeletionAnswer, IsTakenForNoAnswerOfTheNextConnection)
         useMenuOf(window, nullptr, EffectTour::askToDelete);
         ASSERT_TRUE(ProgramRig::offers("Connect", 40s));
         ASSERT_FALSE(unit.unit().files().file(sim::DeviceUnit::kEffectList)) << "the unit unlinked its list before the cut";
-        if (ProgramRig::informationShown()) ProgramRig::closeInformation();
-        unit.unit().device().unplug();
-        ProgramRig::settle(500ms);
-        unit.unit().handInLateReplyAfter(sim::RequestKey::fileSystem(0x28), GetParam(), true);
-        unit.unit().device().plugIn();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead(); }, 60s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).isEmpty(); }, 20s));
+        ASSERT_TRUE(rig.replug([&] { unit.unit().handInLateReplyAfter(sim::RequestKey::fileSystem(0x28), GetParam(), true); }));
         // The deletion finished on the unit is told; nothing failed.
         EXPECT_EQ(ProgramRig::informationText(),
                   InterfaceTexts::localizedString("Main_DeviceEffectListRepaired").toStdString());
@@ -225,3 +221,39 @@ TEST_P(LateDeletionAnswer, IsTakenForNoAnswerOfTheNextConnection)
 
 INSTANTIATE_TEST_SUITE_P(LengthQueries, LateDeletionAnswer, testing::Range(1, 3));
 
+// The unit never answers the list's unlink of a deletion: a Disconnect waits behind it, the unit is let go,
+// and the connections after it finish the deletion and ask each length and free-space query once, but for
+// the one ask that writes the owed answer off.
+TEST(EffectScreen, AnUnansweredDeletionCostsTheNextConnectionOneAskAndNoneAfter)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).isEmpty(); }, 20s));
+        // What a connection asks when nothing is owed.
+        std::size_t before = queries(unit);
+        ASSERT_TRUE(rig.replug());
+        const std::size_t plain = queries(unit) - before;
+        ASSERT_GT(plain, 0u);
+
+        // The module's unlink is answered; the list's, which follows it, never is.
+        const std::size_t unlinks = asked(unit, 0x24);
+        unit.unit().faultAt(sim::RequestKey::fileSystem(0x24), 2, sim::DeviceUnit::Fault::SilentOnce);
+        useMenuOf(window, nullptr, EffectTour::askToDelete);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return asked(unit, 0x24) >= unlinks + 2; }, 10s));
+        ASSERT_TRUE(WindowGestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Disconnect")));
+        ASSERT_TRUE(ProgramRig::offers("Connect", 40s));
+        ASSERT_FALSE(holdsFile(unit, EffectTour::kDeletedEffect)) << "the module's unlink went unanswered";
+
+        // The next connection finishes the deletion, asking its first query in doubt once more.
+        ASSERT_TRUE(rig.replug());
+        EXPECT_EQ(loadedOn(unit, EffectTour::kDeletedEffect), std::optional<bool>(false));
+        EXPECT_FALSE(holdsFile(unit, EffectTour::kDeletedEffect));
+
+        // The one after asks as a connection that owes nothing.
+        before = queries(unit);
+        ASSERT_TRUE(rig.replug());
+        EXPECT_EQ(queries(unit) - before, plain);
+    });
+}

@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "DemoCatalogue.h"
 #include "DragTour.h"
 #include "PoolTour.h"
@@ -176,9 +178,7 @@ inline std::vector<std::string> write(const std::filesystem::path& folder, const
         char name[16];
         std::snprintf(name, sizeof name, "%s%04d", stem.c_str(), i);
         paths.push_back((folder / (std::string(name) + ".qptc")).string());
-        const Bytes bytes = library_files::patchFile(name, {type});
-        std::ofstream(paths.back(), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        ProgramRig::writeFile(paths.back(), library_files::patchFile(name, {type}));
     }
     return paths;
 }
@@ -235,11 +235,13 @@ inline std::vector<PoolTour::Shown> moveDuringADisconnectsSave(HeldFiles& files,
     return ProgramRig::waitUntil([&] { return !files.save.isHeld(); }, 10s) ? shown : std::vector<PoolTour::Shown>{};
 }
 
-// The words that start the message of a save that failed (what follows names the cause).
-inline std::string toldNotSaved()
+// Whether the message of a save that failed comes to show (what follows its first words names the cause).
+inline ::testing::AssertionResult toldNotSaved()
 {
     const std::string told = InterfaceTexts::localizedString("Main_PatchPoolNotSaved").toStdString();
-    return told.substr(0, told.find('('));
+    if (!ProgramRig::waitUntil(ProgramRig::informationShown, 30s)) return ::testing::AssertionFailure() << "the failure was told to nobody";
+    if (ProgramRig::informationText().rfind(told.substr(0, told.find('(')), 0) == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "told: " << ProgramRig::informationText();
 }
 
 }  // namespace held_files

@@ -11,6 +11,7 @@
 #include <QTableView>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <functional>
 #include <optional>
@@ -19,11 +20,12 @@
 #include <gtest/gtest.h>
 
 #include "DemoUnit.h"
-#include "ListEditors.h"
 #include "MenuTour.h"
 #include "ProgramRig.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
+#include "app/controls/AutoClosePopover.h"
+#include "app/controls/RightClickImageView.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/PatchManagerViewController.h"
@@ -33,6 +35,51 @@ using namespace std::chrono_literals;
 using Gestures = WindowGestures;
 
 namespace {
+
+// The editors the patch list opens in its cells, as the user opens and leaves them.
+namespace list_editors {
+
+// The `Editor` the list shows; none when it shows none.
+template <typename Editor>
+Editor* shown(QWidget& window)
+{
+    for (Editor* editor : WindowGestures::patchList(window)->findChildren<Editor*>())
+        if (editor->isVisible()) return editor;
+    return nullptr;
+}
+
+// Whether an `Editor` took the keys. The user types once the field shows its text selected, which it does
+// on its next turn.
+template <typename Editor>
+bool tookTheKeys()
+{
+    if (!ProgramRig::waitUntil([] { return qobject_cast<Editor*>(QApplication::focusWidget()) != nullptr; }, 5s))
+        return false;
+    QCoreApplication::processEvents();
+    return true;
+}
+
+// Opens the row's cell in `column` (1 the name, 2 the comment) for editing; whether its editor took the keys.
+template <typename Editor>
+bool open(QWidget& window, int row, int column)
+{
+    WindowGestures::doubleClickPatchList(window, row, column);
+    return tookTheKeys<Editor>();
+}
+
+// Once an undo from the popover reloaded the list under an open editor: puts the popover away and gives the
+// window the keys back, as the user does; the editor the reloaded list opened again, with the keys, or none.
+template <typename Editor>
+Editor* backAfterTheUndo(QWidget& window)
+{
+    if (!ProgramRig::waitUntil([&] { return shown<Editor>(window) != nullptr; }, 5s)) return nullptr;
+    Editor* editor = shown<Editor>(window);
+    if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
+    window.activateWindow();
+    return ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s) ? editor : nullptr;
+}
+
+}  // namespace list_editors
 
 constexpr int kRow = MenuTour::kListRow;
 
@@ -164,25 +211,6 @@ bool changeWaits()
 
 }  // namespace
 
-// Escape in the sheet's field leaves as Cancel does: the sheet goes, the typed name reaches neither the list
-// nor the unit.
-TEST(PatchList, EscapeInThePropertySheetLeavesItWithNothingSaved)
-{
-    onTheList([](ProgramRig&, DemoUnit& unit, QWidget& window) {
-        const std::optional<std::string> before = unit.patchNameAt(kRow);
-        const QString shownBefore = Gestures::patchListText(kRow, 1);
-        PatchPropertyViewController* sheet = openedPatchSheet(window);
-        ASSERT_NE(sheet, nullptr);
-        sheet->patchNameTextField()->setFocus();
-        sheet->patchNameTextField()->selectAll();
-        keys(sheet->focusWidget(), QStringLiteral("Not kept"));
-        press(sheet->focusWidget(), Qt::Key_Escape);
-        EXPECT_TRUE(ProgramRig::waitUntil([] { return !MenuTour::patchSheetShown(); }, 5s));
-        EXPECT_EQ(unit.patchNameAt(kRow), before);
-        EXPECT_EQ(Gestures::patchListText(kRow, 1), shownBefore);
-    });
-}
-
 TEST(PatchList, ReadIntoTheListThenANameAndACommentEditedInPlaceReachTheUnit)
 {
     onTheList([](ProgramRig&, DemoUnit& unit, QWidget& window) {
@@ -201,26 +229,37 @@ TEST(PatchList, ReadIntoTheListThenANameAndACommentEditedInPlaceReachTheUnit)
 
 // The sheet's name and comment typed over a key at a time, through their rules, and saved with the Save
 // button or as a person types: Tab takes the typing to the next field, past the last one to the buttons,
-// where Return answers Save (in the comment it would start a new line).
-class PatchListSheet : public ::testing::TestWithParam<bool> {};
+// where Return answers Save (in the comment it would start a new line). Escape in the name leaves as Cancel
+// does: the typed name reaches neither the list nor the unit.
+enum class SheetEnd { SaveButton, TabAndReturn, Escape };
 
-TEST_P(PatchListSheet, ANameAndCommentSavedFromThePropertySheetReachTheUnit)
+class PatchListSheet : public ::testing::TestWithParam<SheetEnd> {};
+
+TEST_P(PatchListSheet, ANameAndCommentTypedInThePropertySheet)
 {
-    const bool tabbed = GetParam();
+    const SheetEnd end = GetParam();
     onTheList([&](ProgramRig&, DemoUnit& unit, QWidget& window) {
+        const std::string before = bothOnTheUnit(unit, kRow);
         PatchPropertyViewController* sheet = openedPatchSheet(window);
         ASSERT_NE(sheet, nullptr);
         ASSERT_NE(unit.patchCommentAt(kRow).value_or("?"), "Sheet comment");
         sheet->patchNameTextField()->setFocus();
         sheet->patchNameTextField()->selectAll();
         keys(sheet->focusWidget(), QStringLiteral("Sheet Name"));
-        if (tabbed) press(sheet->focusWidget(), Qt::Key_Tab, QStringLiteral("\t"));
+        if (end == SheetEnd::Escape) {
+            press(sheet->focusWidget(), Qt::Key_Escape);
+            EXPECT_TRUE(ProgramRig::waitUntil([] { return !MenuTour::patchSheetShown(); }, 5s));
+            EXPECT_EQ(bothOnTheUnit(unit, kRow), before);
+            EXPECT_EQ(Gestures::patchListText(kRow, 1).toStdString(), unit.patchNameAt(kRow));
+            return;
+        }
+        if (end == SheetEnd::TabAndReturn) press(sheet->focusWidget(), Qt::Key_Tab, QStringLiteral("\t"));
         else sheet->patchCommentTextView()->setFocus();
         ASSERT_EQ(sheet->focusWidget(), sheet->patchCommentTextView());
         sheet->patchCommentTextView()->selectAll();
         keys(sheet->focusWidget(), QStringLiteral("Sheet comment"));
         ASSERT_EQ(sheet->patchCommentTextView()->toPlainText(), QStringLiteral("Sheet comment"));
-        if (tabbed) {
+        if (end == SheetEnd::TabAndReturn) {
             press(sheet->focusWidget(), Qt::Key_Tab, QStringLiteral("\t"));
             ASSERT_EQ(sheet->focusWidget(), sheet);
             press(sheet->focusWidget(), Qt::Key_Return, QStringLiteral("\r"));
@@ -235,9 +274,11 @@ TEST_P(PatchListSheet, ANameAndCommentSavedFromThePropertySheetReachTheUnit)
     });
 }
 
-INSTANTIATE_TEST_SUITE_P(PatchList, PatchListSheet, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
-    return std::string(info.param ? "TabFromTheNameToTheCommentAndReturnThere" : "TheSaveButton");
-});
+INSTANTIATE_TEST_SUITE_P(PatchList, PatchListSheet, ::testing::Values(SheetEnd::SaveButton, SheetEnd::TabAndReturn, SheetEnd::Escape),
+                         [](const ::testing::TestParamInfo<SheetEnd>& info) {
+                             return std::string(std::array{"TheSaveButton", "TabFromTheNameToTheCommentAndReturnThere",
+                                                           "EscapeInTheNameLeavesWithNothingSaved"}[static_cast<int>(info.param)]);
+                         });
 
 TEST(PatchList, TextFromAnInputMethodOrTheClipboardReachesTheUnitOnlyAsTheRulesTakeIt)
 {
@@ -301,41 +342,41 @@ TEST(PatchList, AnEditOfOneFieldKeepsTheOtherOnTheUnitThoughItDoesNotDecode)
 
 // A change made on the unit while the property sheet is open, or before within the quiet time (far beyond
 // the test), is not lost to the sheet's save: the unit ends with its own change and the sheet's comment.
-TEST(PatchList, AChangeMadeOnTheUnitMeanwhileSurvivesThePropertySheetsSave)
-{
-    onTheList([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
-        ASSERT_NE(openedPatchSheet(window), nullptr);
-        unit.editOnUnit(kRow, "Knob", "From the unit");
-        // Once the program has the unit's change (a save before it would replace it on the unit, as the
-        // user's newer word), saved until the change has reached the screen and the unit holds both.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return knobReported(rig); }));
-        expectTheMergeThroughTheSheet(window, unit, [](PatchPropertyViewController& sheet) {
-            sheet.patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
-            sheet.saveButton()->click();
-        });
-    }, 600);
-}
+// Saved after the unit's report reached the screen, or before (the event loop held still, so the report
+// waits): the unit then takes our older name over its change, and the next opening of the sheet takes the
+// report: the unit gets the merge though that sheet is cancelled.
+class PatchListSheetMerge : public ::testing::TestWithParam<bool> {};
 
-// The sheet's save goes to the unit after the unit changed the patch but before its report reached the
-// screen: the unit takes our older name over its change. The report then comes, and the next opening of
-// the sheet takes it: the unit gets the merge (its name, the sheet's comment) though that sheet is cancelled.
-TEST(PatchList, ASaveMadeBeforeTheUnitsReportReachedTheScreenLeavesTheUnitItsName)
+TEST_P(PatchListSheetMerge, AChangeMadeOnTheUnitMeanwhileSurvivesThePropertySheetsSave)
 {
-    onTheList([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
+    const bool beforeTheScreenHeard = GetParam();
+    onTheList([&](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
         PatchPropertyViewController* sheet = openedPatchSheet(window);
         ASSERT_NE(sheet, nullptr);
         unit.editOnUnit(kRow, "Knob", "From the unit");
-        // The event loop stays still, so the report the program has made of the change waits for the
-        // screen until the save is made.
+        const auto saveWarmer = [](PatchPropertyViewController& sheet) {
+            sheet.patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+            sheet.saveButton()->click();
+        };
+        if (!beforeTheScreenHeard) {
+            // Once the program has the unit's change (a save before it would replace it on the unit, as the
+            // user's newer word), saved until the change has reached the screen and the unit holds both.
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return knobReported(rig); }));
+            expectTheMergeThroughTheSheet(window, unit, saveWarmer);
+            return;
+        }
         const auto until = std::chrono::steady_clock::now() + 30s;
         while (!knobReported(rig) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
         ASSERT_TRUE(knobReported(rig));
-        sheet->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
-        sheet->saveButton()->click();
+        saveWarmer(*sheet);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(kRow) == "warmer"; }, 20s));
         expectTheMergeThroughTheSheet(window, unit, [](PatchPropertyViewController& sheet) { sheet.cancelButton()->click(); });
     }, 600);
 }
+
+INSTANTIATE_TEST_SUITE_P(PatchList, PatchListSheetMerge, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return std::string(info.param ? "SavedBeforeTheUnitsReportReachedTheScreen" : "SavedOnceTheReportReachedTheScreen");
+});
 
 // The quiet time applies the unit's change under an open sheet whose keys are on its buttons: the sheet's
 // save then writes only the text it changed, over the patch as the unit made it, never its own old copy.
@@ -423,52 +464,6 @@ TEST(UnitChangeUndo, AnUntouchedEditorUnderAnUndoLeavesTheUnitsChangeOnTheUnit)
     }, 600);
 }
 
-// The user looks a name up in another program half-way through typing it: nothing reaches the unit, and
-// the typing goes on when the window has the keys back.
-TEST(PatchList, AnotherWindowTakingTheKeysNeitherCommitsNorClosesARename)
-{
-    onTheList([](ProgramRig&, DemoUnit& unit, QWidget& window) {
-        const std::string before = unit.patchNameAt(1).value_or("?");
-        QLineEdit* editor = startRename(window, 1, QStringLiteral("Lea"));
-        ASSERT_NE(editor, nullptr);
-        {
-            const auto browser = ProgramRig::anotherWindowTakesTheKeys();
-            ASSERT_NE(browser, nullptr);
-            ProgramRig::settle(300ms);
-            EXPECT_EQ(unit.patchNameAt(1), before);
-            EXPECT_EQ(Gestures::patchListText(1, 1).toStdString(), before);
-        }
-        ASSERT_TRUE(ProgramRig::focusWindow());
-        ASSERT_EQ(QApplication::focusWidget(), editor);
-        EXPECT_EQ(editor->text(), QStringLiteral("Lea"));
-        EXPECT_FALSE(editor->hasSelectedText()) << editor->selectedText().toStdString();
-        Gestures::type(QStringLiteral("d"));
-        Gestures::type({}, Qt::Key_Return);
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "Lead"; }, 10s))
-            << unit.patchNameAt(1).value_or("?") << " / " << Gestures::patchListText(1, 1).toStdString();
-    });
-}
-
-// An undo from the popover reloads the list under a rename that stays open: the typing survives it, the
-// keys come back to the field, and it reaches the unit when the user ends it.
-TEST(PatchList, ARenameBeingTypedOutlivesTheListsReload)
-{
-    onTheList([](ProgramRig&, DemoUnit& unit, QWidget& window) {
-        const std::string first = unit.patchNameAt(3).value_or("?");
-        ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Renamed")));
-        Gestures::type(QStringLiteral("Lea"));
-        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
-        QLineEdit* editor = editorBackAfterTheUndo(window, unit, 3, first);
-        ASSERT_NE(editor, nullptr) << unit.patchNameAt(3).value_or("?") << " / " << first;
-        EXPECT_EQ(editor->text(), QStringLiteral("Lea"));
-        EXPECT_FALSE(editor->hasSelectedText()) << editor->selectedText().toStdString();
-        Gestures::type(QStringLiteral("d"));
-        Gestures::type({}, Qt::Key_Return);
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Lead"; }));
-        EXPECT_EQ(Gestures::patchListText(3, 1), QStringLiteral("Lead"));
-    });
-}
-
 // A reload that changes the very name being edited (an undo of its earlier rename) leaves the editor
 // open with the patch's name as it now is for its original: Escape brings that back and writes nothing,
 // and an editor in which nothing was typed shows it and changes nothing when the user clicks away.
@@ -495,18 +490,23 @@ TEST(PatchList, AReloadThatChangedTheEditedNameIsWhatEscapeAndAnUntouchedEditorK
     });
 }
 
-// The list reloads twice while another window has the keys (the unit's writes, a pool's copies landing):
-// a rename, its selection, and a comment, its cursor, go on where the user left them.
+// The user looks a name up in another program half-way through typing it, and the list reloads twice
+// meanwhile (the unit's writes, a pool's copies landing): nothing reaches the unit, and a rename, its
+// selection, and a comment, its cursor, go on where the user left them.
 TEST(PatchList, TwoReloadsWhileAnotherWindowHasTheKeysKeepTheCursorAndSelection)
 {
     onTheList([](ProgramRig&, DemoUnit& unit, QWidget& window) {
         const auto reloadTwiceAway = [&] {
+            const std::string before = bothOnTheUnit(unit, 1);
             {
                 const auto browser = ProgramRig::anotherWindowTakesTheKeys();
                 ASSERT_NE(browser, nullptr);
                 auto* list = static_cast<CustomTableViewForPatch*>(Gestures::patchList(window));
                 list->reloadData();
                 list->reloadData();
+                ProgramRig::settle(300ms);
+                EXPECT_EQ(bothOnTheUnit(unit, 1), before);
+                EXPECT_EQ(Gestures::patchListText(1, 1).toStdString(), unit.patchNameAt(1));
             }
             window.activateWindow();
         };
@@ -545,8 +545,8 @@ TEST(PatchList, TwoReloadsWhileAnotherWindowHasTheKeysKeepTheCursorAndSelection)
 }
 
 // Undo clicked with the pointer while a name is typed, in the popover under the panes and in the Control
-// menu: neither takes the keys from the typing, so neither commits it; each undoes the edit before it, and
-// the typing stays open where it was until the user ends it.
+// menu: neither takes the keys from the typing, so neither commits it; each undoes the edit before it, the
+// list reloaded under the typing, which stays open where it was, keys back in it, until the user ends it.
 TEST(PatchList, AnUndoClickedWithThePointerUndoesTheEditBeforeTheTyping)
 {
     onTheList([](ProgramRig&, DemoUnit& unit, QWidget& window) {
@@ -562,6 +562,7 @@ TEST(PatchList, AnUndoClickedWithThePointerUndoesTheEditBeforeTheTyping)
         QLineEdit* editor = editorBackAfterTheUndo(window, unit, 3, "Renamed");
         ASSERT_NE(editor, nullptr) << unit.patchNameAt(3).value_or("?");
         EXPECT_EQ(editor->text(), QStringLiteral("Xy"));
+        EXPECT_FALSE(editor->hasSelectedText()) << editor->selectedText().toStdString();
 
         ASSERT_TRUE(Gestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Undo")));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }, 10s)) << unit.patchNameAt(3).value_or("?");

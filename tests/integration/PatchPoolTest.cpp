@@ -15,6 +15,7 @@
 #include "DemoCatalogue.h"
 #include "DemoPool.h"
 #include "DragTour.h"
+#include "HeldFiles.h"
 #include "DemoUnit.h"
 #include "MenuTour.h"
 #include "PoolTour.h"
@@ -36,17 +37,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool writeFile(const std::filesystem::path& path, const Bytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return out.good();
-}
+constexpr auto holds = &ProgramRig::holds;
 
-bool holds(const std::vector<std::string>& names, const std::string& name)
-{
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
+// Whether a patch file directly in `folder` carries `name`.
+bool in(const fs::path& folder, const std::string& name) { return holds(ProgramRig::patchNamesIn(folder), name); }
 
 }  // namespace
 
@@ -90,10 +84,7 @@ TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
         ASSERT_TRUE(rig.showPatchScreen());
         const fs::path local = rig.workingCopy();
         ASSERT_TRUE(ProgramRig::renamePoolPatch());
-        EXPECT_TRUE(ProgramRig::waitUntil([&] {
-            const auto names = ProgramRig::patchNamesIn(local);
-            return holds(names, PoolTour::kRenamedTo) && !holds(names, PoolTour::kRenamedFrom);
-        }, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return in(local, PoolTour::kRenamedTo) && !in(local, PoolTour::kRenamedFrom); }, 10s));
 
         for (int slot = 0; slot < 3; ++slot) savedFromUnit.push_back(rig.unit().patchNameAt(slot).value_or("?"));
         PoolTour::saveDeviceRowsIntoGroup(window);
@@ -112,19 +103,16 @@ TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
 
         PoolTour::movePatchIntoGroup(window);
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] {
-            return holds(ProgramRig::patchNamesIn(group), PoolTour::kMovedPatch) &&
-                   !holds(ProgramRig::patchNamesIn(local), PoolTour::kMovedPatch);
-        }, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return in(group, PoolTour::kMovedPatch) && !in(local, PoolTour::kMovedPatch); }, 10s));
 
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             MenuTour::deleteFromPoolMenu(window);
             return MenuTour::patchDeleted();
         }, 10s));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return !holds(ProgramRig::patchNamesIn(local), PoolTour::kRenamedTo); }, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return !in(local, PoolTour::kRenamedTo); }, 10s));
 
         ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return holds(ProgramRig::patchNamesIn(local), PoolTour::kRenamedTo); }, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return in(local, PoolTour::kRenamedTo); }, 10s));
         EXPECT_TRUE(ProgramRig::waitUntil([] { return !MenuTour::patchDeleted(); }, 10s));
     });
 
@@ -216,7 +204,7 @@ TEST(PatchPool, AFileACopyFinishesDuringTheRunIsSavedInItsGroup)
     const fs::path library = rig.library();
     const Bytes whole = library_files::patchFile("Late");
     const fs::path late = library / "Pool" / (std::string("[1] ") + DemoPool::kGroupName) / "[7] Late.qptc";
-    ASSERT_TRUE(writeFile(late, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2))));
+    ASSERT_TRUE(ProgramRig::writeFile(late, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2))));
     rig.runToTheEnd([&](ProgramRig& rig) {
         ASSERT_TRUE(rig.showPatchScreen());
         // The copy writes its end into the file the start took into the working copy.
@@ -275,8 +263,8 @@ TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFil
         const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
         const fs::path outside = rig.scratch() / "Outside.qptc";
         const fs::path foreign = rig.scratch() / "Foreign.qptc";
-        ASSERT_TRUE(writeFile(outside, library_files::patchFile("Outside", {type})));
-        ASSERT_TRUE(writeFile(foreign, library_files::patchFile("Foreign", {type}, 2)));
+        ASSERT_TRUE(ProgramRig::writeFile(outside, library_files::patchFile("Outside", {type})));
+        ASSERT_TRUE(ProgramRig::writeFile(foreign, library_files::patchFile("Foreign", {type}, 2)));
         // The other generation's file is refused: had it been taken, its write would have reached the unit
         // before the one dropped after it.
         const auto before = unit.patchNameAt(31);
@@ -286,7 +274,7 @@ TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFil
         EXPECT_EQ(WindowGestures::patchListText(30, 1), QStringLiteral("Outside"));
         EXPECT_EQ(unit.patchNameAt(31), before);
         DragTour::dropFilesOnPool(window, {outside.string()});
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return holds(ProgramRig::patchNamesIn(local), "Outside"); }, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return in(local, "Outside"); }, 10s));
         EXPECT_TRUE(fs::exists(outside));
     });
 }
@@ -297,29 +285,23 @@ TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFil
 TEST(PatchPool, ManyFilesDroppedOnTheListWithOneOfTheProgramsOwnLastChangeNoSlot)
 {
     ProgramRig::onThePatchScreen([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
-        const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
         const fs::path many = rig.scratch() / "Many";
         fs::create_directories(many);
-        std::vector<std::string> paths;
-        for (int i = 0; i < 150; ++i) {
-            paths.push_back((many / ("F" + std::to_string(i) + ".qptc")).string());
-            ASSERT_TRUE(writeFile(paths.back(), library_files::patchFile("F" + std::to_string(i), {type})));
-        }
-        ASSERT_TRUE(writeFile(rig.root() / "Own.qptc", library_files::patchFile("Own", {type})));
-        std::vector<std::string> withOwn = paths;
-        withOwn.push_back((rig.root() / "Own.qptc").string());
+        const std::vector<std::string> paths = held_files::write(many, "F", 150);
+        std::vector<std::string> withOwn = held_files::write(rig.root(), "Own", 1);
+        withOwn.insert(withOwn.begin(), paths.begin(), paths.end());
 
         const auto before = unit.patchNameAt(0);
         const QString shownBefore = WindowGestures::patchListText(0, 1);
-        ASSERT_NE(before, "F0");
+        ASSERT_NE(before, "F0000");
         DragTour::dropFilesOnList(window, withOwn, 0);
         ProgramRig::settle(1s);
         EXPECT_EQ(unit.patchNameAt(0), before);
         EXPECT_EQ(WindowGestures::patchListText(0, 1), shownBefore);
 
         DragTour::dropFilesOnList(window, {paths[0], paths[1]}, 0);
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "F1"; }));
-        EXPECT_EQ(unit.patchNameAt(0), "F0");
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "F0001"; }));
+        EXPECT_EQ(unit.patchNameAt(0), "F0000");
     });
 }
 

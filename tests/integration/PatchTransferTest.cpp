@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <numeric>
 
 #include <gtest/gtest.h>
 
@@ -327,7 +328,7 @@ TEST(PatchTransfer, ADragHeldAtThePoolsEdgeScrollsOnThroughAReload)
         ASSERT_NE(pool, nullptr);
         // Enough of the unit's patches saved into a group, open, for the pool to overflow.
         std::vector<std::int64_t> rows(40);
-        for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<std::int64_t>(i);
+        std::iota(rows.begin(), rows.end(), 0);
         PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, rows);
         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::poolAtRest(); }, 20s));
         pool->expandAll();

@@ -107,6 +107,7 @@ bool ProgramRig::runEarlier(const std::string& test, const std::function<bool()>
         return false;
     }
     std::vector<std::string> arguments{"/proc/self/exe", "--gtest_filter=" + test, "--gtest_also_run_disabled_tests"};
+    // The child's rig takes this one's folders from its environment; setenv here could race the server's thread.
     std::vector<std::string> environment{std::string(kEarlierRun) + "=" + m_scratch.string()};
     for (char** entry = environ; *entry != nullptr; ++entry)
         if (std::string(*entry).rfind(std::string(kEarlierRun) + "=", 0) != 0) environment.emplace_back(*entry);
@@ -127,15 +128,11 @@ bool ProgramRig::runEarlier(const std::string& test, const std::function<bool()>
         const pid_t ended = ::waitpid(child, &status, WNOHANG);
         if (ended == child) break;
         if (ended < 0 && errno != EINTR) return false;
-        if (killWhen && killWhen()) {
+        const bool killed = killWhen && killWhen();
+        if (killed || std::chrono::steady_clock::now() > limit) {
             ::kill(child, SIGKILL);
             ::waitpid(child, &status, 0);
-            return true;
-        }
-        if (std::chrono::steady_clock::now() > limit) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            return false;
+            return killed;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -235,6 +232,13 @@ void ProgramRig::closeInformation()
     if (UpdateInformationView* sheet = shownInformation()) sheet->okButton()->click();
 }
 
+int ProgramRig::closeAnyInformation()
+{
+    int closed = 0;
+    for (; informationShown(); ++closed) closeInformation();
+    return closed;
+}
+
 bool ProgramRig::connectedAndRead()
 {
     QWidget* window = WindowGestures::mainWindow();
@@ -245,6 +249,26 @@ bool ProgramRig::connectedAndRead()
     return eject != nullptr && eject->isEnabled() && m_unit->patchesRead() &&
            (list == nullptr || !list->isVisible() ||
             WindowGestures::patchListText(last, 1).toStdString() == m_unit->patchNameAt(last).value_or("-"));
+}
+
+bool ProgramRig::readAgain(std::size_t readsBefore, std::chrono::milliseconds limit)
+{
+    return waitUntil([&] {
+        return m_unit->patchRequests() >= readsBefore + static_cast<std::size_t>(m_unit->patchCount()) && connectedAndRead();
+    }, limit);
+}
+
+bool ProgramRig::replug(const std::function<void()>& meanwhile)
+{
+    closeAnyInformation();
+    m_unit->unit().device().unplug();
+    // Plugged in before the program saw it go, the unit would still count as read by the last connection.
+    if (!offers("Connect", std::chrono::seconds(30))) return false;
+    if (meanwhile) meanwhile();
+    closeAnyInformation();
+    const std::size_t reads = m_unit->patchRequests();
+    m_unit->unit().device().plugIn();
+    return readAgain(reads) && waitUntil([&] { return WindowGestures::busyLine(window()).isEmpty(); }, std::chrono::seconds(20));
 }
 
 bool ProgramRig::showPatchScreen()
@@ -275,15 +299,35 @@ std::vector<std::string> ProgramRig::patchNamesIn(const std::filesystem::path& f
 {
     std::vector<std::string> names;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (!entry.is_regular_file() || entry.path().extension() != ".qptc") continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const auto patch = OKVPatch::initWithData(bytes);
-        names.push_back(patch ? patch->patchName() : "?");
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (entry.is_regular_file() && entry.path().extension() == ".qptc") names.push_back(patchNameOf(entry.path()).value_or("?"));
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::optional<std::string> ProgramRig::patchNameOf(const std::filesystem::path& file)
+{
+    const std::string bytes = readFile(file);
+    const auto patch = OKVPatch::initWithData(Bytes(bytes.begin(), bytes.end()));
+    return patch ? std::optional(patch->patchName()) : std::nullopt;
+}
+
+bool ProgramRig::holds(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::string ProgramRig::readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool ProgramRig::writeFile(const std::filesystem::path& path, std::string_view bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return out.good();
 }
 
 std::filesystem::path ProgramRig::folderNamed(const std::filesystem::path& parent, const std::string& name)
@@ -372,11 +416,6 @@ void ProgramRig::endBySignal(int number)
 {
     m_quitAsked = true;
     ::raise(number);
-}
-
-void ProgramRig::onThePatchScreen(const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body)
-{
-    onThePatchScreen(Options{}, body);
 }
 
 void ProgramRig::onThePatchScreen(Options options, const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body)

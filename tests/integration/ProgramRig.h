@@ -5,11 +5,14 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "DemoFolder.h"
+#include "common/Bytes.h"
 #include "support/server/LoopbackServer.h"
 
 class DemoUnit;
@@ -61,7 +64,7 @@ public:
     void runToTheEnd(const std::function<void(ProgramRig&)>& body);
 
     // Runs the program to its end in a rig of its own (made with `options`), `body` on the patch screen.
-    static void onThePatchScreen(const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body);
+    static void onThePatchScreen(const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body) { onThePatchScreen({}, body); }
     static void onThePatchScreen(Options options, const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body);
 
     // Runs `test` of this test program (a disabled one, which only this runs) in a process of its own,
@@ -94,12 +97,12 @@ public:
     static std::unique_ptr<QWidget> anotherWindowTakesTheKeys();
     // Lets the event loop run for a while, for what must not happen.
     static void settle(std::chrono::milliseconds duration);
-    // Whether an information sheet (a message with its OK) shows.
+    // The information sheet (a message with its OK) that shows: whether one does, its text (empty without
+    // one); closing it, or every one (how many there were).
     static bool informationShown();
-    // The text of the information sheet that shows; empty without one.
     static std::string informationText();
-    // Closes the information sheet that shows.
     static void closeInformation();
+    static int closeAnyInformation();
     // Closes the effect update notice when it shows, as a person reads and dismisses it.
     static void dismissUpdateNotice();
     // Undoes the newest edit from the Undo popover under the panes; false when the popover never opens.
@@ -111,6 +114,16 @@ public:
     static std::vector<std::string> unitNames(DemoUnit& unit, int from = 0, int to = -1);
     // The names the patch files directly in `folder` carry, sorted; a file that does not parse counts as "?".
     static std::vector<std::string> patchNamesIn(const std::filesystem::path& folder);
+    // The name the patch file carries; none when it does not parse.
+    static std::optional<std::string> patchNameOf(const std::filesystem::path& file);
+    static bool holds(const std::vector<std::string>& names, const std::string& name);
+    // A file's bytes; empty when it cannot be read. Writing answers whether the bytes were written.
+    static std::string readFile(const std::filesystem::path& path);
+    static bool writeFile(const std::filesystem::path& path, std::string_view bytes);
+    static bool writeFile(const std::filesystem::path& path, const Bytes& bytes)
+    {
+        return writeFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    }
     // The folder in `parent` named `name`, with or without the pool's "[n] " order prefix; empty if none.
     static std::filesystem::path folderNamed(const std::filesystem::path& parent, const std::string& name);
     // Waits until the main window offers the action (a menu item) `text` enabled; whether it came.
@@ -141,6 +154,11 @@ public:
     bool showPatchScreen();
     // Whether the unit is connected and read: Eject can be pressed, and the list, when it shows, is full.
     bool connectedAndRead();
+    // Whether the unit, `readsBefore` patches asked before its connection, comes to be connected and read whole.
+    bool readAgain(std::size_t readsBefore, std::chrono::milliseconds limit = std::chrono::seconds(60));
+    // Pulls the unit out and, once Connect is offered (any sheet then closed after `meanwhile`), plugs it
+    // back in; whether it was read again whole and the busy line went quiet.
+    bool replug(const std::function<void()>& meanwhile = {});
 
 private:
     std::vector<std::pair<std::string, std::string>> configuration(const support::LoopbackServer& server) const;

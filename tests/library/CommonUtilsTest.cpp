@@ -11,50 +11,36 @@
 namespace fs = std::filesystem;
 using Kind = CommonUtils::RequestKind;
 
-TEST_F(Coordinator, StartUpRecreatesTempEmptyAndLeavesTheStoreAlone)
+// The start recreates Temp empty, clears the leftovers of runs cut short (an earlier Temp, unpacks a kill cut
+// in the staging folder or, by an earlier version, inside the store) and leaves the store's own, hidden or not.
+TEST_F(Coordinator, StartUpRecreatesTempEmptyAndClearsWhatCutRunsLeftAndNothingElse)
 {
     const std::string rootFolder = root / "PEXO Rigmora";
+    const std::string app = rootFolder + "/QFXMacApplication";
     fs::create_directories(rootFolder + "/Temp/Device");
     files.writeAtomically(rootFolder + "/Temp/Device/FLST_SEQ.QT2", Bytes{1, 2, 3});
-    files.createDirectory(rootFolder + "/QFXMacApplication/Effect/0001", true);
-    // A leftover of a run that ended before its cleanup.
     fs::create_directories(rootFolder + "/.Temp-old-1/Local/Group");
     files.writeAtomically(rootFolder + "/.Temp-old-1/Local/Group/x.qptc", Bytes{1});
-
-    start();
-    EXPECT_TRUE(fs::is_directory(rootFolder + "/Temp"));
-    EXPECT_TRUE(fs::is_empty(rootFolder + "/Temp"));
-    EXPECT_TRUE(fs::is_directory(rootFolder + "/QFXMacApplication/Effect/0001"));
-    // The earlier folders go in the background; the coordinator waits for that only as it ends.
-    utils.reset();
-    EXPECT_EQ(files.contentsOfDirectory(rootFolder), (Strings{"QFXMacApplication", "Temp"}));
-}
-
-TEST_F(Coordinator, StartUpClearsWhatUnpacksCutShortLeftAndNothingElse)
-{
-    // A killed run's unpack in the staging folder, and one of an earlier version inside the store itself,
-    // at the top and in a model folder, with its own work folder in it.
-    const std::string app = root / "PEXO Rigmora/QFXMacApplication";
-    for (const char* left : {"/.Effect-staging/.0001.new-a1B2c3", "/Effect/.0002.new-x9Y8z7",
-                             "/Effect/.0003.old-qwerty", "/Effect/Model 1/.0004.new-abcdef",
-                             "/Effect/..0005.new-abcdef.unzip-123456"}) {
+    for (const char* left : {"/.Effect-staging/.0001.new-a1B2c3", "/Effect/.0002.new-x9Y8z7", "/Effect/.0003.old-qwerty",
+                             "/Effect/Model 1/.0004.new-abcdef", "/Effect/..0005.new-abcdef.unzip-123456"}) {
         fs::create_directories(app + left);
         files.writeAtomically(app + left + "/half.QF2", Bytes{1});
     }
-    // What is the store's own stays, hidden or not.
-    for (const char* own : {"/Effect/0001/a.QF2", "/Effect/Model 1/0004/b.QF2", "/Effect/.keep/c.QF2",
-                            "/Effect/.0006.new-short/d.QF2"}) {
+    for (const char* own : {"/Effect/0001/a.QF2", "/Effect/Model 1/0004/b.QF2", "/Effect/.keep/c.QF2", "/Effect/.0006.new-short/d.QF2"}) {
         fs::create_directories(fs::path(app + own).parent_path());
         ASSERT_TRUE(files.writeAtomically(app + own, Bytes{2}));
     }
 
     start();
+    EXPECT_TRUE(fs::is_directory(rootFolder + "/Temp"));
+    EXPECT_TRUE(fs::is_empty(rootFolder + "/Temp"));
     // The staging folder is gone before any download can unpack into it.
     EXPECT_FALSE(fs::exists(app + "/.Effect-staging"));
+    // The earlier folders go in the background; the coordinator waits for that only as it ends.
     utils.reset();
+    EXPECT_EQ(files.contentsOfDirectory(rootFolder), (Strings{"QFXMacApplication", "Temp"}));
     EXPECT_EQ(files.contentsOfDirectory(app + "/Effect"), (Strings{".0006.new-short", ".keep", "0001", "Model 1"}));
     EXPECT_EQ(files.contentsOfDirectory(app + "/Effect/Model 1"), (Strings{"0004"}));
-    EXPECT_EQ(files.contentsOfDirectory(root / "PEXO Rigmora"), (Strings{"QFXMacApplication", "Temp"}));
 }
 
 // The unit pads a version shorter than its four bytes with zeros, which are no part of it.

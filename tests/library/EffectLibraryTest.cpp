@@ -1,7 +1,10 @@
-#include "support/library/EffectLibraryFixture.h"
 #include <algorithm>
 #include <map>
+#include <optional>
+
+#include "library/QFXListEdit.h"
 #include "support/files/FaultyFileManager.h"
+#include "support/library/EffectLibraryFixture.h"
 
 namespace fs = std::filesystem;
 using namespace effectfiles;
@@ -75,15 +78,25 @@ TEST_F(EffectLibrary, AUnitWithoutAListThisProgramHasNotSeenIsLetGoVisibly)
     EXPECT_EQ(utils->getDeviceName(), std::nullopt);
 }
 
-// Each action: what it leaves in the unit's list (and the stored copy) and files, and what the interface hears.
+// Each action: what it leaves in the unit's list (and the stored copy) and files, the types loaded, and what
+// the interface hears. The unit failing at any step (past the command layer's retries) counts as lost: the
+// queue is reset. A failure found on this side or refused by the device layer reaches the action's report,
+// and the unit's list is never rewritten.
 struct ActionRow {
     const char* name;
     const char* effect;
     EffectLibrary::Request request;
-    bool favourite;
-    std::vector<Category> before, after;
-    Strings deviceFiles;
+    Strings heard;
+    std::optional<std::vector<Category>> after;  // none: the unit's list is as before, or `listCut`
+    Strings deviceFiles;                          // empty: not judged
     Types loadedTypes;
+    bool favourite = false;
+    std::vector<Category> before = kDeviceList;
+    std::uint8_t failingStep = 0;
+    bool listCut = false;  // a write the unit gave up on leaves its file cut short
+    const char* fileName = nullptr;  // replaces the store item's, when given
+    const char* path = nullptr;      // replaces the store item's, when given
+    bool dropStoredList = false;
 };
 
 class EffectAction : public EffectLibrary, public ::testing::WithParamInterface<ActionRow> {};
@@ -94,118 +107,64 @@ TEST_P(EffectAction, EditsTheDeviceListAndTellsTheInterface)
     connectWith(row.before);
     auto item = storeItem(row.effect);
     item->isFavourite = row.favourite;
-    const bool favourite = row.request == &CommonUtils::addFavouriteOfEffectItem ||
-                           row.request == &CommonUtils::removeFavouriteOfEffectItem;
-    EXPECT_EQ(heardAfter([&] { ((*utils).*row.request)(item); }, "idle"),
-              favourite ? (Strings{"busy", "idle"}) : (Strings{"busy", "memory 0", "idle", "effectListChanged"}));
-    EXPECT_EQ(deviceList(), listFile(row.after, 260));
-    EXPECT_EQ(files.readFile(storedCopy()), listFile(row.after, 260));
-    EXPECT_EQ(unit.files().fileNames(), row.deviceFiles);
+    if (row.fileName) item->fileName = row.fileName;
+    if (row.path) item->path = row.path;
+    if (row.dropStoredList) fs::remove(storedCopy());
+    if (row.failingStep) failNext(row.failingStep);
+    EXPECT_EQ(heardAfter([&] { ((*utils).*row.request)(item); }, row.heard.back()), row.heard);
+    if (row.after) {
+        EXPECT_EQ(deviceList(), listFile(*row.after, 260));
+        EXPECT_EQ(files.readFile(storedCopy()), listFile(*row.after, 260));
+    } else {
+        EXPECT_EQ(deviceList() != listFile(row.before, 260), row.listCut);
+    }
+    if (!row.deviceFiles.empty()) {
+        EXPECT_EQ(unit.files().fileNames(), row.deviceFiles);
+    }
     EXPECT_EQ(utils->getEffectTypeListInDevice(), row.loadedTypes);
 }
 
 const Record kEchoFavourite{"Echo.QF2", "1.20", kEcho.type, true, true};
 const Strings kEchoAndList{"Echo.QF2", "FLST_SEQ.QT2"};
+const Strings kChanged{"busy", "memory 0", "idle", "effectListChanged"};
+const Strings kLost{"busy", "reset", "idle", "lost"};
 
 INSTANTIATE_TEST_SUITE_P(
     EffectLibrary, EffectAction,
     ::testing::Values(
-        ActionRow{"Add", "Delay.QF2", &CommonUtils::addEffectItem, false, kDeviceList,
-                  {{0x0D, {kEchoOn, {"Delay.QF2", "1.00", kDelay.type}, kTapeOff}}},
+        ActionRow{"Add", "Delay.QF2", &CommonUtils::addEffectItem, kChanged, {{{0x0D, {kEchoOn, {"Delay.QF2", "1.00", kDelay.type}, kTapeOff}}}},
                   {"Delay.QF2", "Echo.QF2", "FLST_SEQ.QT2"}, {kEcho.type, kDelay.type}},
-        ActionRow{"AddInANewCategory", "Boost.QF2", &CommonUtils::replaceEffectItem, false, kDeviceList,
-                  {{0x08, {{"Boost.QF2", "1.00", kBoost.type}}}, kDeviceList[0]},
-                  {"Boost.QF2", "Echo.QF2", "FLST_SEQ.QT2"}, {kBoost.type, kEcho.type}},
-        ActionRow{"Delete", "Echo.QF2", &CommonUtils::deleteEffectItem, false, kDeviceList,
-                  {{0x0D, {{"Echo.QF2", "1.20", kEcho.type, false}, kTapeOff}}}, {"FLST_SEQ.QT2"}, {}},
-        ActionRow{"Recover", "Tape.QF2", &CommonUtils::recoverEffectItem, true, kDeviceList,
-                  {{0x0D, {kEchoOn, {"Tape.QF2", "1.30", kTape.type, true, true}}}},
-                  {"Echo.QF2", "FLST_SEQ.QT2", "Tape.QF2"}, {kEcho.type, kTape.type}},
-        ActionRow{"FavouriteOn", "Echo.QF2", &CommonUtils::addFavouriteOfEffectItem, true, kDeviceList,
-                  {{0x0D, {kEchoFavourite, kTapeOff}}}, kEchoAndList, {kEcho.type}},
-        ActionRow{"FavouriteOff", "Echo.QF2", &CommonUtils::removeFavouriteOfEffectItem, false,
-                  {{0x0D, {kEchoFavourite, kTapeOff}}}, kDeviceList, kEchoAndList, {kEcho.type}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// The unit failing at any step (after the command layer's retries) counts as lost: the queue is reset.
-struct DeviceFailureRow {
-    const char* name;
-    const char* effect;
-    EffectLibrary::Request request;
-    std::uint8_t failingStep;
-    bool listChanged;  // a write the unit gave up on leaves its file cut short
-};
-
-class EffectDeviceFailure : public EffectLibrary, public ::testing::WithParamInterface<DeviceFailureRow> {};
-
-TEST_P(EffectDeviceFailure, ResetsTheQueueAndReportsTheDeviceLost)
-{
-    const DeviceFailureRow& row = GetParam();
-    connectWith(kDeviceList);
-    auto item = storeItem(row.effect);
-    failNext(row.failingStep);
-    EXPECT_EQ(heardAfter([&] { ((*utils).*row.request)(item); }, "lost"), (Strings{"busy", "reset", "idle", "lost"}));
-    EXPECT_EQ(deviceList() != listFile(kDeviceList, 260), row.listChanged);
-    EXPECT_EQ(utils->getEffectTypeListInDevice(), Types{});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EffectLibrary, EffectDeviceFailure,
-    ::testing::Values(DeviceFailureRow{"AddEffectWrite", "Delay.QF2", &CommonUtils::addEffectItem, kWrite, false},
-                      DeviceFailureRow{"AddFlush", "Delay.QF2", &CommonUtils::addEffectItem, kFlush, true},
-                      DeviceFailureRow{"AddReRead", "Delay.QF2", &CommonUtils::addEffectItem, kRead, true},
-                      DeviceFailureRow{"DeleteUnlink", "Echo.QF2", &CommonUtils::deleteEffectItem, kUnlink, false},
-                      DeviceFailureRow{"DeleteListWrite", "Echo.QF2", &CommonUtils::deleteEffectItem, kWrite, true},
-                      DeviceFailureRow{"FavouriteReRead", "Echo.QF2", &CommonUtils::removeFavouriteOfEffectItem, kRead,
-                                       false}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Failures found on this side or refused by the device layer reach the action's report; the unit's list
-// is never rewritten and the loaded types keep what the unit still holds.
-struct ActionFailureRow {
-    const char* name;
-    const char* fileName;  // replaces the store item's, when given
-    const char* path;      // replaces the store item's, when given
-    const char* effect;
-    EffectLibrary::Request request;
-    bool dropStoredList;
-    Strings heard, deviceFiles;
-    Types loadedTypes;
-};
-
-class EffectActionFailure : public EffectLibrary, public ::testing::WithParamInterface<ActionFailureRow> {};
-
-TEST_P(EffectActionFailure, ReportsTheFailureAndKeepsWhatTheDeviceHolds)
-{
-    const ActionFailureRow& row = GetParam();
-    connectWith(kDeviceList);
-    auto item = storeItem(row.effect);
-    if (row.fileName) item->fileName = row.fileName;
-    if (row.path) item->path = row.path;
-    if (row.dropStoredList) fs::remove(storedCopy());
-    EXPECT_EQ(heardAfter([&] { ((*utils).*row.request)(item); }, row.heard.back()), row.heard);
-    EXPECT_EQ(deviceList(), listFile(kDeviceList, 260));
-    EXPECT_EQ(unit.files().fileNames(), row.deviceFiles);
-    EXPECT_EQ(utils->getEffectTypeListInDevice(), row.loadedTypes);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EffectLibrary, EffectActionFailure,
-    ::testing::Values(
+        ActionRow{"AddInANewCategory", "Boost.QF2", &CommonUtils::replaceEffectItem, kChanged,
+                  {{{0x08, {{"Boost.QF2", "1.00", kBoost.type}}}, kDeviceList[0]}}, {"Boost.QF2", "Echo.QF2", "FLST_SEQ.QT2"},
+                  {kBoost.type, kEcho.type}},
+        ActionRow{"Delete", "Echo.QF2", &CommonUtils::deleteEffectItem, kChanged, {{{0x0D, {{"Echo.QF2", "1.20", kEcho.type, false}, kTapeOff}}}},
+                  {"FLST_SEQ.QT2"}, {}},
+        ActionRow{"Recover", "Tape.QF2", &CommonUtils::recoverEffectItem, kChanged,
+                  {{{0x0D, {kEchoOn, {"Tape.QF2", "1.30", kTape.type, true, true}}}}}, {"Echo.QF2", "FLST_SEQ.QT2", "Tape.QF2"},
+                  {kEcho.type, kTape.type}, true},
+        ActionRow{"FavouriteOn", "Echo.QF2", &CommonUtils::addFavouriteOfEffectItem, {"busy", "idle"}, {{{0x0D, {kEchoFavourite, kTapeOff}}}},
+                  kEchoAndList, {kEcho.type}, true},
+        ActionRow{"FavouriteOff", "Echo.QF2", &CommonUtils::removeFavouriteOfEffectItem, {"busy", "idle"}, kDeviceList, kEchoAndList,
+                  {kEcho.type}, false, {{0x0D, {kEchoFavourite, kTapeOff}}}},
+        ActionRow{"AddFailsAtEffectWrite", "Delay.QF2", &CommonUtils::addEffectItem, kLost, {}, {}, {}, false, kDeviceList, kWrite},
+        ActionRow{"AddFailsAtFlush", "Delay.QF2", &CommonUtils::addEffectItem, kLost, {}, {}, {}, false, kDeviceList, kFlush, true},
+        ActionRow{"AddFailsAtReRead", "Delay.QF2", &CommonUtils::addEffectItem, kLost, {}, {}, {}, false, kDeviceList, kRead, true},
+        ActionRow{"DeleteFailsAtUnlink", "Echo.QF2", &CommonUtils::deleteEffectItem, kLost, {}, {}, {}, false, kDeviceList, kUnlink},
+        ActionRow{"DeleteFailsAtListWrite", "Echo.QF2", &CommonUtils::deleteEffectItem, kLost, {}, {}, {}, false, kDeviceList, kWrite, true},
+        ActionRow{"FavouriteFailsAtReRead", "Echo.QF2", &CommonUtils::removeFavouriteOfEffectItem, kLost, {}, {}, {}, false, kDeviceList, kRead},
         // A file gone from this machine is told as such (-7), and the unit stays connected.
-        ActionFailureRow{"AddOfAFileGoneFromDisk", nullptr, "/nowhere/Delay.QF2", "Delay.QF2",
-                         &CommonUtils::addEffectItem, false, {"busy", "write 5 -7 Delay.QF2", "idle"}, kEchoAndList,
-                         {kEcho.type}},
+        ActionRow{"AddOfAFileGoneFromDisk", "Delay.QF2", &CommonUtils::addEffectItem, {"busy", "write 5 -7 Delay.QF2", "idle"}, {},
+                  kEchoAndList, {kEcho.type}, false, kDeviceList, 0, false, nullptr, "/nowhere/Delay.QF2"},
         // Without a stored list to edit no file is sent or deleted: the unit's list would not follow.
-        ActionFailureRow{"AddWithoutStoredList", nullptr, nullptr, "Delay.QF2", &CommonUtils::addEffectItem, true,
-                         {"busy", "write 5 0 Delay.QF2", "idle"}, kEchoAndList, {kEcho.type}},
-        ActionFailureRow{"RecoverWithoutStoredList", nullptr, nullptr, "Tape.QF2", &CommonUtils::recoverEffectItem,
-                         true, {"busy", "write 4 0 Tape.QF2", "idle"}, kEchoAndList, {kEcho.type}},
-        ActionFailureRow{"DeleteTheDeviceRefuses", "AnOverlongDeviceFileName.QF2", nullptr, "Echo.QF2",
-                         &CommonUtils::deleteEffectItem, false,
-                         {"busy", "delete 0 AnOverlongDeviceFileName.QF2", "idle"}, kEchoAndList, {kEcho.type}},
-        ActionFailureRow{"DeleteWithoutStoredList", nullptr, nullptr, "Echo.QF2", &CommonUtils::deleteEffectItem,
-                         true, {"busy", "delete 0 Echo.QF2", "idle"}, kEchoAndList, {kEcho.type}}),
+        ActionRow{"AddWithoutStoredList", "Delay.QF2", &CommonUtils::addEffectItem, {"busy", "write 5 0 Delay.QF2", "idle"}, {},
+                  kEchoAndList, {kEcho.type}, false, kDeviceList, 0, false, nullptr, nullptr, true},
+        ActionRow{"RecoverWithoutStoredList", "Tape.QF2", &CommonUtils::recoverEffectItem, {"busy", "write 4 0 Tape.QF2", "idle"}, {},
+                  kEchoAndList, {kEcho.type}, false, kDeviceList, 0, false, nullptr, nullptr, true},
+        ActionRow{"DeleteTheDeviceRefuses", "Echo.QF2", &CommonUtils::deleteEffectItem,
+                  {"busy", "delete 0 AnOverlongDeviceFileName.QF2", "idle"}, {}, kEchoAndList, {kEcho.type}, false, kDeviceList, 0, false,
+                  "AnOverlongDeviceFileName.QF2"},
+        ActionRow{"DeleteWithoutStoredList", "Echo.QF2", &CommonUtils::deleteEffectItem, {"busy", "delete 0 Echo.QF2", "idle"}, {},
+                  kEchoAndList, {kEcho.type}, false, kDeviceList, 0, false, nullptr, nullptr, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EffectLibrary, AStoredListWithABlockLeftOpenIsNoBaseForAnEdit)
@@ -440,4 +399,96 @@ TEST_F(EffectLibrary, AQuitDuringTheReadLetsItEndAndStartsNoUpdateOfTheUnitsEffe
         << ::testing::PrintToString(heard);
     EXPECT_EQ(unit.files().file("Comp.QF2"), oldComp);
     EXPECT_EQ(deviceList(), listFile(list, 260));
+}
+
+// ---- the list edit itself, on the stored copy alone.
+
+namespace {
+
+// The stored list every edit starts from: two categories, 0x05 and 0x0D, in a 260-byte file.
+const std::vector<Category> kStored = {
+    {0x05, {{"Comp.QF2", "1.00", 0x05000002}, {"Gate.QF2", "1.00", 0x05000009, true, true}}},
+    {0x0D, {{"Echo.QF2", "1.00", 0x0D000002}, {"Tape.QF2", "1.01", 0x0D000008, false}}},
+};
+
+EffectItem item(std::uint32_t type, std::int32_t category, const std::string& version = "2.00", bool favourite = false)
+{
+    EffectItem e;
+    e.fileName = "New.QF2";
+    e.effectType = type;
+    e.effectCategoryID = category;
+    e.effectVersion = version;
+    e.isFavourite = favourite;
+    return e;
+}
+
+Record added(std::uint32_t type) { return {"New.QF2", "2.00", type}; }
+
+}  // namespace
+
+// The coordinator's action tests cover the common edits; these are the edges.
+TEST(QFXListEdit, RewritesTheStoredListByteForByte)
+{
+    const struct {
+        const char* name;
+        EffectItem item;
+        std::int32_t action;
+        std::vector<Category> expected;
+    } rows[] = {
+        {"an add above all appends", item(0x0D000010, 0x0D), QFXListEdit::Add,
+         {kStored[0], {0x0D, {kStored[1].records[0], kStored[1].records[1], added(0x0D000010)}}}},
+        // Types compare unsigned: a top bit set sorts last.
+        {"an add of a high-bit type goes last", item(0x8D000001, 0x0D), QFXListEdit::Add,
+         {kStored[0], {0x0D, {kStored[1].records[0], kStored[1].records[1], added(0x8D000001)}}}},
+        {"a new category first", item(0x01000001, 0x01), QFXListEdit::Add, {{0x01, {added(0x01000001)}}, kStored[0], kStored[1]}},
+        {"a new category last", item(0x20000001, 0x20), QFXListEdit::Add, {kStored[0], kStored[1], {0x20, {added(0x20000001)}}}},
+        {"a favourite of a missing type changes nothing", item(0x0D000005, 0x0D, "1.00", true), QFXListEdit::Favourite, kStored},
+        {"a delete in a missing category changes nothing", item(0x07000001, 0x07), QFXListEdit::Delete, kStored},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::optional<OKVQFXList> list = QFXListEdit::parse(listFile(kStored, 260));
+        ASSERT_TRUE(list);
+        QFXListEdit::apply(*list, list->arrayCategory().size(), row.item, row.action);
+        const std::size_t grown = std::max<std::size_t>(260, listFile(row.expected).size());
+        EXPECT_EQ(list->getByteData(), listFile(row.expected, grown));
+    }
+}
+
+TEST(QFXListEdit, AStoredCopyWithoutBlocksIsNoBaseForAnEdit)
+{
+    EXPECT_FALSE(QFXListEdit::parse(Bytes{}));
+    EXPECT_FALSE(QFXListEdit::parse(Bytes(300, 0x5A)));
+    // A block never closed is no block.
+    Bytes unclosed = effectlist::marker(0x3E, 0x0D);
+    unclosed.resize(52, 0x01);
+    EXPECT_FALSE(QFXListEdit::parse(unclosed));
+    // An all-zero file is a device list that holds nothing yet.
+    const auto empty = QFXListEdit::parse(Bytes(104, 0));
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->arrayCategory().empty());
+}
+
+// Two records of one type: the edit changes the record naming the item's file, the file the device
+// operation sent or deleted; an item whose file the list does not name changes the first of the type.
+TEST(QFXListEdit, ChangesTheRecordOfTheItemsFileAmongRecordsOfOneType)
+{
+    const Record echo{"Echo.QF2", "1.00", 0x0D000002}, echo2{"Echo2.QF2", "1.00", 0x0D000002};
+    const struct {
+        const char* file;
+        std::int32_t action;
+        std::vector<Record> expected;
+    } rows[] = {
+        {"Echo2.QF2", QFXListEdit::Delete, {echo, {"Echo2.QF2", "1.00", 0x0D000002, false}}},
+        {"Echo2.QF2", QFXListEdit::Recover, {echo, {"Echo2.QF2", "2.00", 0x0D000002, true, true}}},
+        {"Other.QF2", QFXListEdit::Delete, {{"Echo.QF2", "1.00", 0x0D000002, false}, echo2}},
+    };
+    for (const auto& row : rows) {
+        std::optional<OKVQFXList> list = QFXListEdit::parse(listFile({{0x0D, {echo, echo2}}}));
+        ASSERT_TRUE(list);
+        EffectItem e = item(0x0D000002, 0x0D, "2.00", true);
+        e.fileName = row.file;
+        QFXListEdit::apply(*list, 1, e, row.action);
+        EXPECT_EQ(list->getByteData(), listFile({{0x0D, row.expected}})) << row.file << " " << row.action;
+    }
 }

@@ -337,10 +337,8 @@ TEST_F(Pools, SavedPoolLoadsIntoTheWorkingCopyAndIsMarkedForTheDevice)
     EXPECT_TRUE(fs::exists(under("QFXMacApplication/Patch/Pool/[1] GroupA/[0] Lead.qptc")));
 }
 
-// A backup group's name comes back as saved: only a ":" of the name the backup was made with, which no
-// folder name can hold, is read back from its "-"; a "-" the user typed in a later name stays. Whether a
-// dragged backup group was made for the connected model is judged by the model its record named as the
-// pool loaded (off the main thread), never by reading the record again while the user drags.
+// A backup group's name comes back as saved: only a ":" of its record's name is read back from its "-". Its
+// model is judged by what the load read, never by reading the record again while the user drags.
 TEST_F(Pools, ABackupGroupsNameAndModelComeFromWhatTheLoadRead)
 {
     const struct {
@@ -412,17 +410,6 @@ TEST_F(Pools, DroppedFilesAreToldFromTheDropUntilTheirReadLands)
     EXPECT_LT(at("reading 5"), at("landed 2"));
     EXPECT_LT(at("landed 3"), at("landed 2"));
     EXPECT_LT(at("landed 3"), at("reading 2"));
-}
-
-// A save cut off between moving the saved library aside and moving its successor in leaves the old one,
-// whole, beside a missing library: it is the library the next start loads.
-TEST_F(Pools, ALibraryLeftAsideByACutOffSaveIsLoaded)
-{
-    put("QFXMacApplication/.Patch-old/Pool/[0] Solo.qptc", patchFile("Solo"));
-    // Its staged successor, not yet moved in.
-    put("QFXMacApplication/.Patch-saving/Pool/[0] Later.qptc", patchFile("Later"));
-    EXPECT_EQ(names(loadPool()), (Strings{"Solo"}));
-    EXPECT_TRUE(fs::exists(under("QFXMacApplication/Patch/Pool/[0] Solo.qptc")));
 }
 
 // A copy takes its patch's name, made safe and free; a missing source copies nothing, and a file that is
@@ -621,9 +608,7 @@ TEST_F(HeldPools, CopiesHandedOverAreToldAndNotMadeAndAskedAgainAreMadeOnce)
 }
 
 // An undo of an addition whose copies wait behind another drop's: the withdrawn copies are handed back at
-// once, as not wanted, so their nodes leave before the undo goes on, and a step on their folder then meets
-// nothing and does not wait for the drop ahead. A file that landed in a folder the drop still fills is
-// rewritten without waiting for the drop either.
+// once, and neither a step on their folder nor one on a file landed in the drop's folder waits for the drop.
 TEST_F(HeldPools, WithdrawnCopiesAreHandedBackAtOnceAndStandInNoStepsWay)
 {
     devicePatches({"A", "B", "C", "D"});
@@ -733,10 +718,8 @@ TEST_F(HeldPools, AStepOnACopysFileLandsThatCopyAloneAheadOfItsBatch)
     EXPECT_EQ(utils->poolCopiesProgress(), (Progress{0, 0}));
 }
 
-// A step on many patches of a drop whose copies have not begun (a deletion of thousands selected) lands
-// them all ahead of their batch, each made once and off the main thread, which only waits for them; so it
-// does while every thread of the shared computation pool is busy with other work (an effect archive
-// unpacked), which the step does not wait for.
+// A step on many patches of a drop whose copies have not begun lands them all ahead of their batch, each made
+// once and off the main thread, also while the shared computation threads are busy with work it never waits for.
 TEST_F(HeldPools, AStepOnManyPatchesOfADropHasTheirCopiesMadeOffTheMainThreadAndWaitsForNoOtherWork)
 {
     for (const bool sharedThreadsBusy : {false, true}) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -60,7 +62,29 @@ Tree copies(const Tree& tree)
 
 }  // namespace
 
-class PatchLibraryLayouts : public PatchLibrary {
+// The checks every start over a kept pool shares.
+class KeptPoolStarts : public PatchLibrary {
+protected:
+    // A start that shows the kept pool `instead` times instead of the library, `beside` times beside it, and
+    // shows `shown` (a kept session's group as "Kept"); what it said.
+    Strings startShows(long instead, long beside, const Strings& shown)
+    {
+        Strings heard = start();
+        EXPECT_EQ(count(heard, "patchPoolKept"), instead);
+        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), beside);
+        EXPECT_EQ(asKept(order(recorder.patchPool)), shown);
+        return heard;
+    }
+    // The pool shown is saved as it is; the next start shows it so and says nothing more of a kept pool.
+    void savedAndShownAgain(const Strings& shown)
+    {
+        EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
+        SCOPED_TRACE("as saved");
+        startShows(0, 0, shown);
+    }
+};
+
+class PatchLibraryLayouts : public KeptPoolStarts {
 protected:
     // The tree as the user sees it, in no order.
     static Names shown(const Tree& tree)
@@ -79,6 +103,32 @@ protected:
         const fs::path path = library() + "/" + relative;
         fs::create_directories(path.parent_path());
         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    }
+    // A save of `tree` the faults set refuse, told to the caller and, the pool still marked changed, to the
+    // user; why.
+    std::string refusedSave(const Tree& tree)
+    {
+        std::atomic<bool> changed{true};
+        const auto why = utils->savePatchPoolToLocal(tree, changed);
+        faulty.heal();
+        EXPECT_TRUE(why);
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(count(until("patchPoolNotSaved"), "patchPoolNotSaved"), 1);
+        EXPECT_EQ(recorder.notSavedReasons.empty() ? "" : recorder.notSavedReasons.back(), why.value_or(""));
+        return why.value_or("");
+    }
+    // Solo, and Newer of a generation no unit has, loaded (a unit `connected` first) with reads counted.
+    Tree loadCountingReads(bool connected, const Names& expected)
+    {
+        put("Pool/[0] Solo.qptc", library_files::patchFile("Solo"));
+        put("Pool/[1] G/[0] Newer.qptc", library_files::patchFile("Newer", {}, 2));
+        startLibrary();
+        if (connected) connect();
+        faulty.countReads(".qptc");
+        utils->createPatchDirectoryObjectFromLocal();
+        until("patchPool");
+        EXPECT_EQ(shown(recorder.patchPool), expected);
+        return recorder.patchPool;
     }
     // A file written at `path` outside the library.
     void write(const fs::path& path, const std::string& name)
@@ -188,15 +238,11 @@ TEST_F(PatchLibraryLayouts, AFailedSaveIsReportedWhileRunningAndKeepsTheLibrary)
     const Inventory before = inventory(library());
     tree.push_back(group("New"));
     faulty.fail(Op::Move, "QFXMacApplication/.Patch-saving");
-    std::atomic<bool> changed{true};
-    const auto why = utils->savePatchPoolToLocal(tree, changed);
-    ASSERT_TRUE(why);
-    EXPECT_FALSE(why->empty());
-    EXPECT_TRUE(changed);
-    EXPECT_EQ(until("patchPoolNotSaved").back(), "patchPoolNotSaved");
+    EXPECT_FALSE(refusedSave(tree).empty());
     EXPECT_EQ(inventory(library()), before);
 
     utils->closeApp();
+    faulty.fail(Op::Move, "QFXMacApplication/.Patch-saving");
     EXPECT_FALSE(saved(tree));
     EXPECT_EQ(inventory(library()), before);
     EXPECT_EQ(count(settle(), "patchPoolNotSaved"), 0);
@@ -350,15 +396,8 @@ TEST_F(PatchLibraryLayouts, EditsInTheWorkingCopyLeaveTheSavedLibraryUntilTheSav
 // load read, reading only a file rewritten since, and sets the marks on the main thread.
 TEST_F(PatchLibraryLayouts, MarksComeFromTheLoadsOwnReadingThenFromThePoolsQueue)
 {
-    put("Pool/[0] Solo.qptc", library_files::patchFile("Solo"));
-    put("Pool/[1] G/[0] Newer.qptc", library_files::patchFile("Newer", {}, 2));
-    startLibrary();
-    connect();
-    faulty.countReads(".qptc");
-    utils->createPatchDirectoryObjectFromLocal();
-    until("patchPool");
-    const Tree tree = recorder.patchPool;
-    ASSERT_EQ(shown(tree), (Names{"Solo", "G/Newer"}));
+    const Tree tree = loadCountingReads(true, {"Solo", "G/Newer"});
+    ASSERT_FALSE(HasFailure());
     const auto solo = tree[0];
     const auto newer = tree[1]->childDirectories[0];
     const auto marks = [&](bool soloMark, bool newerMark, int reads) {
@@ -391,15 +430,9 @@ TEST_F(PatchLibraryLayouts, MarksComeFromTheLoadsOwnReadingThenFromThePoolsQueue
 // it runs, and every file was read once.
 TEST_F(PatchLibraryLayouts, AUnitConnectingAfterTheLoadBeganIsJudgedFromTheLoadsReading)
 {
-    put("Pool/[0] Solo.qptc", library_files::patchFile("Solo"));
-    put("Pool/[1] G/[0] Newer.qptc", library_files::patchFile("Newer", {}, 2));
     put("Pool/[1] G/[1] Lead.qptc", library_files::patchFile("Lead", {0x0D000001, 1}));
-    startLibrary();
-    faulty.countReads(".qptc");
-    utils->createPatchDirectoryObjectFromLocal();
-    until("patchPool");
-    const Tree tree = recorder.patchPool;
-    ASSERT_EQ(shown(tree), (Names{"Solo", "G/Newer", "G/Lead"}));
+    const Tree tree = loadCountingReads(false, {"Solo", "G/Newer", "G/Lead"});
+    ASSERT_FALSE(HasFailure());
     const auto solo = tree[0];
     const auto newer = tree[1]->childDirectories[0];
     EXPECT_FALSE(newer->isIncompatible);
@@ -510,11 +543,9 @@ TEST_F(PatchLibraryLayouts, WhatTheLoadCouldNotPlaceTheSaveKeeps)
     EXPECT_EQ(inventory(library()), before);
 }
 
-// A patch file the load could not read (cut short by a copy still writing it, or damaged) is kept unread,
-// and stays the library's whatever it reads as by the save: finished by that copy or repaired in place by the
-// user during the run, it is carried by every save, and by the end's keeping of a pool whose save failed,
-// and shows at the next start. Its group is the one the load read, through the copies of the pool the
-// program hands its queue, a rename, and a deletion undone; deleted, the group takes it along for good.
+// A patch file the load could not read (cut short, or damaged) is kept unread and stays the library's: once
+// it reads again it is carried by every save and by the end's keep, in the group the load read it in
+// (renamed, copied, undone); deleted, the group takes it along for good.
 TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
 {
     const struct {
@@ -594,10 +625,8 @@ TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
     }
 }
 
-// A group whose folder holds more than its patches (a stray file from another machine, a note, a folder
-// within: all kept by the load) goes to the bin whole and comes back whole. Deleted, nothing of it fails
-// the save or comes back at the next start; a folder of the working copy that no group names is never
-// saved as a group.
+// A group whose folder holds more than its patches goes to the bin and back whole; deleted, nothing of it
+// comes back, and a folder no group names is never saved as a group.
 TEST_F(PatchLibraryLayouts, ADeletedGroupGoesWithAllItsFolderHolds)
 {
     lay({"Pool/[0] Lead.qptc", "Pool/[1] Blues/[0] A.qptc", "Pool/[1] Blues/Old/[0] B.qptc", "Pool/[2] Jazz/[0] C.qptc"});
@@ -625,10 +654,8 @@ TEST_F(PatchLibraryLayouts, ADeletedGroupGoesWithAllItsFolderHolds)
     EXPECT_EQ(shown(load()), (Names{"Lead", "Jazz/C"}));
 }
 
-// A library that cannot be written whole (a staging folder, "Pool" or "Backup", not made; the old library
-// not moved aside; the new one not moved in) is told with its cause, to the caller and to the user while
-// the program runs: in the program's words, naming the user's library folder and none of the folders the
-// save makes beside it. Without the program's words the system's are used, still of the user's folder.
+// A library that cannot be written whole is told with its cause in the program's words (else the
+// system's), naming the user's library folder and none of the folders the save makes beside it.
 TEST_F(PatchLibraryLayouts, ALibraryThatCannotBeWrittenIsToldByTheUsersFolderAndItsCause)
 {
     lay({"Pool/[0] Solo.qptc"});
@@ -646,17 +673,10 @@ TEST_F(PatchLibraryLayouts, ALibraryThatCannotBeWrittenIsToldByTheUsersFolderAnd
         tree.push_back(group("New"));
         faulty.fail(op, part, 1, EACCES);
         asked.clear();
-        std::atomic<bool> changed{true};
-        const auto why = utils->savePatchPoolToLocal(tree, changed);
-        faulty.heal();
-        ASSERT_TRUE(why);
-        EXPECT_EQ(*why, "words " + std::to_string(EACCES));
+        EXPECT_EQ(refusedSave(tree), "words " + std::to_string(EACCES));
         ASSERT_EQ(asked.size(), 1U);
         EXPECT_TRUE(asked[0].first.empty());
         EXPECT_EQ(asked[0].second, rootFolder + "/QFXMacApplication/Patch");
-        until("patchPoolNotSaved");
-        EXPECT_EQ(recorder.notSavedReasons.back(), *why);
-        EXPECT_TRUE(changed);
     }
     const platform::Error denied = platform::Error::make("files", EACCES, "cannot move to \"/r/.Patch-old-12\": x");
     EXPECT_EQ(CommonUtils::defaultSaveFailureWords({}, "/r/Patch", denied),
@@ -672,15 +692,10 @@ TEST_F(PatchLibraryLayouts, AnEntryThatCannotBeStagedCostsOnlyItself)
     ASSERT_EQ(order(tree), (Strings{"A", "B", "G/C"}));
     add(tree, "D").push_back(leaf(rootFolder + "/Temp/Local/Gone.qptc", "Gone"));
     faulty.fail(Op::Link, "Temp/Local/B.qptc");
-    std::atomic<bool> changed{true};
-    const auto why = utils->savePatchPoolToLocal(tree, changed);
-    faulty.heal();
-    ASSERT_TRUE(why);
-    for (const char* named : {"\"B\"", "\"Gone\"", "injected failure"}) EXPECT_NE(why->find(named), std::string::npos) << *why;
-    EXPECT_EQ(why->find("\"A\""), std::string::npos) << *why;
-    EXPECT_TRUE(changed);
-    until("patchPoolNotSaved");
-    EXPECT_EQ(recorder.notSavedReasons, Strings{*why});
+    const std::string why = refusedSave(tree);
+    for (const char* named : {"\"B\"", "\"Gone\"", "injected failure"}) EXPECT_NE(why.find(named), std::string::npos) << why;
+    EXPECT_EQ(why.find("\"A\""), std::string::npos) << why;
+    EXPECT_EQ(recorder.notSavedReasons.size(), 1U);
     EXPECT_EQ(order(load()), (Strings{"A", "B", "G/C", "D"}));
 }
 
@@ -734,9 +749,8 @@ TEST_F(PatchLibraryLayouts, AKeptPoolIsNeverShownAgainOnceASaveOfItLanded)
     // Cut between the two steps of a save: the kept pool aside, the library not yet replaced by the one
     // that save was writing.
     fs::rename(fs::path(rootFolder) / left[0], fs::path(rootFolder) / (left[0] + ".taken-0123456789abcdef"));
-    EXPECT_EQ(count(start(), "patchPoolKept"), 1);
+    startShows(1, 0, {"A", "E"});
     Tree next = recorder.patchPool;
-    EXPECT_EQ(order(next), (Strings{"A", "E"}));
     EXPECT_EQ(kept(), left);
 
     // The save lands, but the kept pool cannot be put aside after it.
@@ -746,10 +760,7 @@ TEST_F(PatchLibraryLayouts, AKeptPoolIsNeverShownAgainOnceASaveOfItLanded)
     ASSERT_EQ(kept().size(), 1U);
     EXPECT_TRUE(CommonUtils::keptNameOf(kept()[0]).taken);
 
-    const Strings heard = start();
-    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "E", "F"}));
-    EXPECT_EQ(count(heard, "patchPoolKept"), 0);
-    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
+    startShows(0, 0, {"A", "E", "F"});
     EXPECT_EQ(kept(), Strings{});
 }
 
@@ -807,9 +818,7 @@ TEST_F(PatchLibraryLayouts, ARunCutWhileItsClosingSaveRunsKeepsItsPool)
     EXPECT_FALSE(save(next));
     faulty.heal();
     EXPECT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool.taken"));
-    const Strings heard = start();
-    EXPECT_EQ(order(recorder.patchPool), inOrder);
-    EXPECT_EQ(count(heard, "patchPoolKept"), 0);
+    startShows(0, 0, inOrder);
     EXPECT_EQ(kept(), Strings{});
 }
 
@@ -888,14 +897,9 @@ protected:
     }
 };
 
-// A failed run's pool is kept, and the library meets something before the next start. The same library
-// (seen again on a drive mounted again, with other device and inode numbers; copied back with its times
-// kept; copied without them, holding what it held byte for byte) is known again: the kept pool is the pool
-// the user left, shown instead of it, nothing twice. Over a library changed since, or one the failed run
-// could not read (whose save never replaces it, even when the store lets it), the start shows the library
-// and, after it in a group named for its session, only what the session added or changed, and names what
-// came in. The failed run leaves the library whole; the pool stays kept until a save writes it, which the
-// first one does, edited or not; then nothing more is said of it.
+// A failed run's pool is kept, and the library meets each row's change before the next start. The same
+// library is known again (its pool shown instead of it); over another, the session's changes come beside it
+// and are named. The library stays whole, the pool kept until a save writes it.
 TEST_F(KeptPoolIdentity, AKeptPoolIsShownInsteadOfItsOwnLibraryAndBesideAnother)
 {
     const Strings agcd{"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc", "Backup/[2] B/[0] D.qptc"};
@@ -959,11 +963,8 @@ TEST_F(KeptPoolIdentity, AKeptPoolIsShownInsteadOfItsOwnLibraryAndBesideAnother)
         EXPECT_EQ(inventory(library()), before) << "the library is whole";
         if (c.between) c.between();
 
-        const Strings heard = start();
         const bool instead = c.besideNamed.empty();
-        EXPECT_EQ(count(heard, "patchPoolKept"), instead ? 1 : 0);
-        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), instead ? 0 : 1);
-        EXPECT_EQ(asKept(order(recorder.patchPool)), c.shown);
+        startShows(instead ? 1 : 0, instead ? 0 : 1, c.shown);
         if (!instead) {
             std::string named;
             for (const auto& group : c.besideNamed) named += (named.empty() ? "\"" : ", \"") + (group == "Kept" ? session() : group) + "\"";
@@ -971,11 +972,8 @@ TEST_F(KeptPoolIdentity, AKeptPoolIsShownInsteadOfItsOwnLibraryAndBesideAnother)
         }
         if (c.after) c.after();
         EXPECT_EQ(kept().size(), 1U) << "kept until a save writes it";
-        EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
+        savedAndShownAgain(c.shown);
         EXPECT_EQ(kept(), Strings{});
-        const Strings again = start();
-        EXPECT_EQ(asKept(order(recorder.patchPool)), c.shown);
-        EXPECT_EQ(count(again, "patchPoolKept") + count(again, "patchPoolKeptBeside"), 0);
     }
 }
 
@@ -998,11 +996,8 @@ TEST_F(KeptPoolIdentity, APowerOffCalledOffLeavesTheRunOpen)
     EXPECT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool"));
 }
 
-// A save that fails while the program runs leaves a note a run cut after it keeps its edits by, the same
-// over a library the run could not read; a save that lands after it takes the note away, whether a plain
-// save or a power-off's the system called off wrote it, and a run cut then shows the library alone. A
-// group whose name breaks a line comes back under its name; a folder of patches the note does not name
-// (a group made after it, the change not noted yet) comes back as a group after the pool, never dropped.
+// A save that fails while the program runs leaves a note a run cut after it keeps its edits by; a save that
+// lands after it takes the note away. What the note does not name comes back after the pool, never dropped.
 TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
 {
     Tree tree;  // the run's pool, as the window shows it
@@ -1130,14 +1125,9 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
     }
 }
 
-// A save cut before it replaced the library (a kill) or one that landed, over the pool a failed run kept or
-// over the run's own pool: what the next start shows. A kept pool a cut save put aside comes back as long as
-// the library is not the one that save wrote (a remount since included), within the pool of the cut run and
-// never beside it a second time. A closing save's note is judged by the library that save wrote: a library
-// changed by hand during the run does not make a cut save read as landed. A save that lands without one
-// entry has written the kept pool it holds: never shown again, the cut run's pool is, the entry included.
-// A save that cannot read back the library it staged cannot say which library it writes: it replaces
-// nothing, so no kept pool it holds is marked for a library no start finds, to come back after it landed.
+// A save cut before it replaced the library (a kill) or one that landed, over a kept pool or the run's own:
+// a kept pool comes back while the library is not the one that save wrote, never beside it twice; a save
+// that cannot read back what it staged replaces nothing, so nothing it holds is marked for a lost library.
 TEST_F(KeptPoolIdentity, WhatTheNextStartShowsAfterASaveOverAKeptPool)
 {
     const struct {
@@ -1207,10 +1197,7 @@ TEST_F(KeptPoolIdentity, WhatTheNextStartShowsAfterASaveOverAKeptPool)
             tree = load();
         }
         c.run(tree);
-        const Strings heard = start();
-        EXPECT_EQ(count(heard, "patchPoolKept"), c.keptTold);
-        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), c.besideTold);
-        EXPECT_EQ(asKept(order(recorder.patchPool)), c.shown);
+        startShows(c.keptTold, c.besideTold, c.shown);
         if (c.keptLeft >= 0) {
             EXPECT_EQ(kept().size(), static_cast<std::size_t>(c.keptLeft));
         }
@@ -1238,11 +1225,9 @@ TEST_F(KeptPoolIdentity, AGroupTheLoadCouldNotListIsNeverSavedAway)
     EXPECT_EQ(asKept(order(load())), (Strings{"A", "G/C", "Kept/E"}));
 }
 
-// A "Backup" linked to a drive that is not there now is a part the start could not read: the user is told,
-// no save moves the link aside or replaces the library, and once the drive is back its backups show again
-// with the session's patch beside them. Through a link to a folder there, it is read and the library is
-// saved; a "Pool" that is a plain file is named to the user, kept as it is beside the part, carried over once
-// by each later save, and never hides the rest of the library.
+// A "Backup" linked to a drive not there now is a part the start could not read: told, never moved aside
+// or replaced, its backups back with the drive. A "Pool" that is a plain file is named, kept beside the part
+// and carried over once by each later save.
 TEST_F(KeptPoolIdentity, ALibraryPartLinkedOrNoFolderIsNeverSavedAway)
 {
     const fs::path elsewhere = fs::path(root.path()) / "other drive" / "Backups";
@@ -1366,11 +1351,9 @@ TEST_F(KeptPoolIdentity, PatchesStillBeingCopiedComeBackOnceFromWhatTheirFilesHo
     }
 }
 
-// A patch of a drop still being copied when the quit was noted, edited while the quit waits: the edit lands
-// its copy first and rewrites it, and the quit noted again names that copy. The next start shows the edit,
-// the patch once and in its place, whatever its texts hold (a line break, a "%" the note's escapes use); so
-// it does when the run is cut in the edit's own turn, before the quit is noted again (the note still names
-// the dropped file, which holds other bytes than the edited copy now).
+// A patch of a drop still being copied when the quit was noted, edited while the quit waits: the next start
+// shows the edit once and in its place, whatever its texts hold, also when the run is cut before the quit is
+// noted again (the note then names the dropped file, whose bytes the edit no longer matches).
 TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
 {
     struct Case {
@@ -1453,5 +1436,276 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         EXPECT_EQ(shown->patchComment, comment);
         // The dropped file was never written to.
         EXPECT_EQ(files.readFile(source), patchBytes("Late"));
+    }
+}
+
+// Which library a kept pool meets at the next start: the one it was made against, another, one read in part,
+// or none, and what the start shows of each.
+class KeptPoolLibrary : public KeptPoolStarts {
+public:
+    using PatchLibrary::library;
+    using PatchLibrary::patchBytes;
+    using PatchLibrary::put;
+    using PatchLibrary::root;
+    // The standing library: a patch, a group and a backup group.
+    void layOut()
+    {
+        anew();
+        lay({"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc", "Backup/[2] B/[0] D.qptc"});
+    }
+    // A run that loads the library, adds the patch E and ends with its save failed: its pool is kept.
+    void keepAFailedRun()
+    {
+        PatchLibrary::keepAFailedRun();
+        utils.reset();
+    }
+    // A patch of the kept pool at `relative`, as the session would have left it.
+    void putInKeptPool(const std::string& relative, const std::string& name)
+    {
+        for (const std::string& pool : kept()) {
+            fs::create_directories((fs::path(rootFolder) / pool / relative).parent_path());
+            ASSERT_TRUE(files.writeAtomically((fs::path(rootFolder) / pool / relative).string(), patchBytes(name)));
+        }
+    }
+    // The pool shown in its order, a kept session's group as "Kept".
+    Strings order() const { return asKept(PatchLibrary::order(recorder.patchPool)); }
+};
+
+// Between the failed run and the next start, the library meets a file manager, a Mac, a sync tool or the
+// user. What the program neither shows nor writes leaves it the library the kept pool was made against,
+// shown as the user left it; a patch, a group or a record changed, even to another version of the same
+// size and time, makes it another, beside which only the session's changes come in.
+TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
+{
+    const Strings asLeft{"A", "G/C", "B/D", "E"};
+    const struct {
+        const char* what;
+        std::function<void(KeptPoolLibrary&)> change;
+        Strings shown;
+        // What the user or a tool left there, which the save of the kept pool shown instead keeps.
+        const char* kept = "";
+        // What stood there already when the pool was kept.
+        const char* before = "";
+    } cases[] = {
+        {"a file manager's folder settings", [](KeptPoolLibrary& t) { t.put(".directory", {'x'}); }, asLeft, ".directory"},
+        {"a Mac's folder view in the pool", [](KeptPoolLibrary& t) { t.put("Pool/.DS_Store", {'x'}); }, asLeft, "Pool/.DS_Store"},
+        {"a Mac's resource fork of a patch", [](KeptPoolLibrary& t) { t.put("Pool/._[0] A.qptc", {'x'}); }, asLeft,
+         "Pool/._[0] A.qptc"},
+        {"thumbnails in a group", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/Thumbs.db", {'x'}); }, asLeft, "Pool/[1] G/Thumbs.db"},
+        {"folder settings in a backup", [](KeptPoolLibrary& t) { t.put("Backup/desktop.ini", {'x'}); }, asLeft,
+         "Backup/desktop.ini"},
+        {"a note in a backup group", [](KeptPoolLibrary& t) { t.put("Backup/[2] B/note.txt", {'n'}); }, asLeft,
+         "Backup/[2] B/note.txt"},
+        {"a hidden folder in a group", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/.thumbnails/t.png", {'x'}); }, asLeft,
+         "Pool/[1] G/.thumbnails/t.png"},
+        {"a hidden folder in the pool", [](KeptPoolLibrary& t) { t.put("Pool/.sync/state", {'x'}); }, asLeft, "Pool/.sync/state"},
+        {"a note edited since, as an editor saves",
+         [](KeptPoolLibrary& t) {
+             t.put("Pool/.note.txt.swp", {'n', '2'});
+             fs::rename(t.library() + "/Pool/.note.txt.swp", t.library() + "/Pool/note.txt");
+         },
+         asLeft, "Pool/note.txt", "Pool/note.txt"},
+        {"a patch added", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/[1] H.qptc", t.patchBytes("H")); },
+         {"A", "G/C", "G/H", "B/D", "Kept/E"}},
+        {"a group added", [](KeptPoolLibrary& t) { fs::create_directories(t.library() + "/Pool/[3] New"); },
+         {"A", "G/C", "B/D", "New/", "Kept/E"}},
+        // As a sync tool does: a new file renamed over the old, its size and time those of the old.
+        {"a patch replaced by another version with its size and time kept",
+         [](KeptPoolLibrary& t) {
+             const std::string path = t.library() + "/Pool/[0] A.qptc";
+             const auto time = fs::last_write_time(path);
+             t.put("Pool/.A.qptc.partial", t.patchBytes("Z"));
+             fs::last_write_time(t.library() + "/Pool/.A.qptc.partial", time);
+             fs::rename(t.library() + "/Pool/.A.qptc.partial", path);
+             ASSERT_EQ(fs::file_size(path), t.patchBytes("A").size());
+         },
+         {"Z", "G/C", "B/D", "Kept/A", "Kept/E"}},
+        // A group the session never touched is the library's under any name: it never comes in again.
+        {"a group renamed by hand", [](KeptPoolLibrary& t) { fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] Live"); },
+         {"A", "Live/C", "B/D", "Kept/E"}},
+        {"a group's name's case changed, as a case-insensitive share gives",
+         [](KeptPoolLibrary& t) { fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] g"); },
+         {"A", "g/C", "B/D", "Kept/E"}},
+        // The session's copy of a group stands for no library group another kept group stands for.
+        {"a patch added, the session having copied a group",
+         [](KeptPoolLibrary& t) {
+             t.put("Pool/[3] H.qptc", t.patchBytes("H"));
+             t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
+         },
+         {"A", "G/C", "B/D", "H", "Kept/E", "Mine/C"}},
+        // The kept group of its name holds part of the library's group: still the library group's own.
+        {"a patch added to a group, the session's copy of the group holding the same",
+         [](KeptPoolLibrary& t) {
+             t.put("Pool/[1] G/[1] X.qptc", t.patchBytes("X"));
+             t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
+             t.putInKeptPool("[4] Mine/[1] X.qptc", "X");
+         },
+         {"A", "G/C", "G/X", "B/D", "Kept/E", "Mine/C", "Mine/X"}},
+        {"a group renamed by hand, the session having copied it",
+         [](KeptPoolLibrary& t) {
+             fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] Live");
+             t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
+         },
+         {"A", "Live/C", "B/D", "Kept/E", "Mine/C"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        layOut();
+        if (*c.before != 0) put(c.before, {'n', '1'});
+        keepAFailedRun();
+        c.change(*this);
+        const bool same = c.shown == asLeft;
+        startShows(same ? 1 : 0, same ? 0 : 1, c.shown);
+        if (*c.kept == 0) continue;
+        EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
+        std::ifstream saved(library() + "/" + c.kept, std::ios::binary);
+        EXPECT_TRUE(saved) << "dropped by the save";
+        if (*c.before != 0) {
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), "n2") << "the newer one";
+            EXPECT_FALSE(fs::exists(library() + "/Pool/note (1).txt")) << "twice";
+        }
+        EXPECT_TRUE(fs::exists(library() + "/Pool/[3] E.qptc")) << "the session's patch";
+    }
+}
+
+// A start that cannot list one folder of the library still keeps out of a kept pool shown beside it what
+// it could read the library to hold: nothing read is doubled, and the run's end keeps no doubled pool.
+TEST_F(KeptPoolLibrary, AKeptPoolBesideALibraryReadInPartBringsOnlyWhatTheReadingLacks)
+{
+    layOut();
+    put("Pool/[3] H/[0] F.qptc", patchBytes("F"));
+    keepAFailedRun();
+    put("Pool/[4] Hand.qptc", patchBytes("Hand"));
+    faulty.fail(Op::List, "/Pool/[3] H", 1000, EACCES);
+    // What could not be compared (the unlisted group's patches) comes in; nothing else twice.
+    EXPECT_EQ(count(startShows(0, 1, {"A", "G/C", "B/D", "H/", "Hand", "Kept/E", "H (1)/F"}), "patchLibraryNotRead"), 1);
+    faulty.heal();
+    // No save replaces a library read in part: the end keeps the pool, made against no library.
+    EXPECT_TRUE(save(recorder.patchPool, false));
+    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+
+    start();
+    const Strings shownNow = order();
+    for (const char* once : {"A", "G/C", "B/D", "Hand"})
+        EXPECT_EQ(std::count(shownNow.begin(), shownNow.end(), std::string(once)), 1) << once;
+    for (const char* once : {"/E", "/F"})
+        EXPECT_EQ(std::count_if(shownNow.begin(), shownNow.end(), [&](const std::string& name) { return name.ends_with(once); }), 1)
+            << once;
+}
+
+// A library the user deleted between the runs stays deleted: no earlier save's aside folder brings it back,
+// and a kept pool shows as the user left it, which the next save writes. Only a save cut between its two
+// moves, whose staged library is still beside the one it moved aside, has its library put back.
+TEST_F(KeptPoolLibrary, ADeletedLibraryStaysDeleted)
+{
+    const struct {
+        const char* what;
+        bool keptPool;
+        bool cutBetweenTheMoves;
+        Strings shown;
+        // Beside the cut save's pair, a landed save's aside dated later: the clock was set back since.
+        bool laterLeftover = false;
+        // An earlier version's cut, its staging folder unnumbered, with an older landed save's aside beside.
+        bool earlierVersion = false;
+        bool firstVersion = false;  // its folders unnumbered both
+    } cases[] = {
+        {"a landed save's aside folder whose removal was cut", false, false, {}},
+        {"a kept pool", true, false, {"A", "G/C", "B/D", "E"}},
+        {"a save cut between its moves", false, true, {"A", "G/C", "B/D"}},
+        {"a save cut between its moves, the clock set back after a landed save", false, true, {"A", "G/C", "B/D"}, true},
+        {"an earlier version's save cut between its moves, after a landed one", false, true, {"A", "G/C", "B/D"}, false, true},
+        {"the first version's save cut between its moves", false, true, {"A", "G/C", "B/D"}, false, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        layOut();
+        if (c.keptPool) {
+            keepAFailedRun();
+            fs::remove_all(library());
+        } else if (c.cutBetweenTheMoves) {
+            const fs::path store = fs::path(library()).parent_path();
+            // The staged successor, never the library shown.
+            const fs::path staged = store / (c.earlierVersion || c.firstVersion ? ".Patch-saving" : ".Patch-saving-00000000000000000007");
+            fs::create_directories(staged / "Pool");
+            ASSERT_TRUE(files.writeAtomically((staged / "Pool/[0] Later.qptc").string(), patchBytes("Later")));
+            if (c.earlierVersion) fs::create_directories(store / ".Patch-old-00000000000000000005/Pool");
+            fs::rename(library(), store / (c.firstVersion   ? ".Patch-old"
+                                           : c.laterLeftover ? ".Patch.old-00000000000000000007"
+                                                             : ".Patch-old-00000000000000000007"));
+            if (c.laterLeftover) fs::create_directories(store / ".Patch.old-00000000000000000009/Pool");
+        } else {
+            start();
+            CommonUtils::Tree tree = recorder.patchPool;
+            tree.push_back(group("New"));
+            faulty.fail(Op::Remove, ".Patch-old");
+            EXPECT_EQ(save(tree), std::nullopt);
+            utils.reset();
+            faulty.heal();
+            fs::remove_all(library());
+        }
+        startShows(c.keptPool ? 1 : 0, 0, c.shown);
+        EXPECT_EQ(fs::exists(library()), c.cutBetweenTheMoves);
+        savedAndShownAgain(c.shown);
+    }
+}
+
+// The version before the digests named a kept pool's library by sixteen hex digits over the library's names,
+// sizes and file times to the second. Such a pool is judged by that identity of the library it meets: over
+// the library it was kept against it shows instead of it, with the session's deletion; over another it shows
+// after it; one that version's landed save took goes, and so does the working copy of a run whose closing
+// save landed before the cut.
+TEST_F(KeptPoolLibrary, APoolKeptByTheEarlierVersionIsJudgedByItsIdentity)
+{
+    // That version's identity of the library `layOut` makes, its files' times set to kSeconds.
+    constexpr const char* kEarlier = "0ca1be9576f983be";
+    constexpr std::int64_t kSeconds = 1780000000;
+    const struct {
+        const char* what;
+        const char* keptAs;
+        std::function<void(KeptPoolLibrary&)> change;
+        Strings shown;
+        bool instead;
+    } cases[] = {
+        {"the library it was kept against", "%s", [](KeptPoolLibrary&) {}, {"G/C", "B/D"}, true},
+        {"the library changed since", "%s", [](KeptPoolLibrary& t) { t.put("Pool/[3] H.qptc", t.patchBytes("H")); },
+         {"A", "G/C", "B/D", "H"}, false},
+        {"taken by a save of it that landed", "0000000000000000.taken-%s", [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"}, false},
+        // That version read a linked part through its link, as this one does.
+        {"the library it was kept against, its pool linked from another drive", "%s",
+         [](KeptPoolLibrary& t) {
+             fs::create_directories(t.root / "drive");
+             fs::rename(t.library() + "/Pool", t.root / "drive/Pool");
+             fs::create_symlink(t.root / "drive/Pool", t.library() + "/Pool");
+         },
+         {"G/C", "B/D"}, true},
+        {"sixteen characters that are no identity of that version", "0ca1be9576f983bG", [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"},
+         false},
+        // Its closing save was cut after the library was replaced: the run's working copy is no pool to keep.
+        {"a closing save of it that landed, its note left", nullptr, [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        layOut();
+        for (const char* each : {"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc", "Backup/[2] B/[0] D.qptc"})
+            fs::last_write_time(library() + "/" + each, fs::file_time_type::clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(kSeconds))));
+        if (c.keptAs == nullptr) {
+            writePatch("Temp/Local/E.qptc", "E");
+            std::ofstream(rootFolder + "/Temp/.closing-pool.taken") << "0000000000000000\nA " << kEarlier << "\nP E.qptc\n";
+        } else {
+            char name[128];
+            std::snprintf(name, sizeof name, c.keptAs, kEarlier);
+            // The session deleted A.
+            const std::string kept = rootFolder + "/.Pool-kept-1780000000000000000-" + name;
+            fs::create_directories(kept + "/[0] G");
+            fs::create_directories(kept + "/[1] B");
+            fs::copy_file(library() + "/Pool/[1] G/[0] C.qptc", kept + "/[0] G/[0] C.qptc");
+            fs::copy_file(library() + "/Backup/[2] B/[0] D.qptc", kept + "/[1] B/[0] D.qptc");
+        }
+        c.change(*this);
+        startShows(c.instead ? 1 : 0, 0, c.shown);
+        savedAndShownAgain(c.shown);
+        EXPECT_EQ(std::count_if(fs::directory_iterator(rootFolder), fs::directory_iterator(),
+                                [](const auto& entry) { return entry.path().filename().string().starts_with(".Pool-kept"); }),
+                  0);
     }
 }

@@ -94,12 +94,9 @@ TEST_F(PatchTransferSteps, AnEmptyDumpFailsAndEjects)
     letGoThenToldWhy();
 }
 
-// A write reaches its slot; the item is read here while the write runs on the coordinator's queue, as the
-// interface draws it: the write leaves the item alone (the thread sanitizer's tree watches). A slot's file
-// renamed in place and grown beyond what a slot holds, its write refused: the slot's file holds what the
-// device still has, the interface gets the old name back, and the edit stays in a working copy of its own
-// in the same folder, the former file the rename kept not there. Positions out of range are dropped; a group
-// writes only the pairs it has.
+// A write reaches its slot, leaving the item alone (the thread sanitizer's tree watches). A write refused (a
+// patch grown past a slot) puts the slot's file and name back, the edit kept in a working copy of its own.
+// Positions out of range are dropped; a group writes only the pairs it has.
 TEST_F(PatchTransferSteps, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
 {
     const auto one = edited(0, "One");
@@ -240,10 +237,8 @@ TEST_F(PatchTransferSteps, AUnitThatStopsAnsweringIsLetGoByItsSilence)
     }
 }
 
-// The unit let go for its silence in the middle of a write comes back and sends its answer to the store it
-// was silent at only as the next connection reads it, just before its answer to one of the read's requests
-// (a dump request it lands on reads as refused, and is asked again): the connection still reads the unit
-// whole, hears of no edit on the unit, and the list shows what the unit holds.
+// The unit let go for its silence mid-write sends its answer to that store only as the next connection reads
+// it: that connection still reads the unit whole, hears of no edit, and the list shows what the unit holds.
 TEST_F(PatchTransferSteps, AUnitBackAfterItsSilenceIsReadWholeByTheNextConnection)
 {
     for (const std::uint8_t landsBefore : {std::uint8_t{0x52}, std::uint8_t{0x56}, std::uint8_t{0x46}}) {
@@ -303,12 +298,23 @@ TEST_F(PatchTransferSteps, EditsOnTheDeviceReachTheInterfaceWithTheirSlotAndLeav
     EXPECT_EQ(utils->getPatchItemWithPath(slotPath(1))->patchName, dumpedNames[0]);
 }
 
-// At a MIDI cable's pace: a change the unit reports before our patch has landed in its slot was made to
-// the patch the unit held there, which our write then replaces; one it reports after was made to ours.
-// The unit's replies tell which, in the order they came.
+// At a MIDI cable's pace a change the unit reports names the patch it held as its replies came: before our
+// patch landed in its slot, the unit's own, which our write replaces (or, writing that very patch: an undone
+// reorder, Restore All past a shorter backup, carries as it was, the change told for the list to keep); after,
+// ours, and that change stands: the write's end never puts our file back in its place.
 TEST_F(PatchTransferSteps, AChangeTheUnitReportsNamesThePatchItHeldAsItsRepliesCame)
 {
     unit.setPacing(3125.0, 0us);
+    const std::string held = slotPath(0);
+    writeHeldAt(kMute, {slotItem(0), slotItem(1)}, {0, 1});
+    unitEdits(0, 0, "Knob");
+    UnitPatchChange origin = recorder.lastChangeOrigin();
+    EXPECT_EQ(origin.heldPath, held);
+    EXPECT_TRUE(origin.overwritten);
+    EXPECT_EQ(origin.heldName, dumpedNames[0]);
+    unit.releaseReplies();
+    settle();
+
     const auto zero = slotItem(0);
     const auto one = slotItem(1);
     const std::string zeroPath = slotPath(0);
@@ -323,13 +329,21 @@ TEST_F(PatchTransferSteps, AChangeTheUnitReportsNamesThePatchItHeldAsItsRepliesC
     settle();
     EXPECT_NE(unit.patches().patch(0, 0, 0), SimulatedPatchMemory::makePatchRecord("Knob", "c", 10, 9)) << "our write replaced the change on the unit";
 
-    // Swapped back, and held once the unit has taken both patches but before the write has ended.
-    const auto first = slotItem(1);
-    writeHeldAt(kUnmute, {first, slotItem(0)}, {0, 1});
+    // Held once the unit has taken our patch but before the write has ended.
+    const auto ours = edited(2, "Ours");
+    writeHeldAt(kUnmute, {ours}, {0});
     unitEdits(0, 0, "Dial");
-    EXPECT_EQ(recorder.lastChangeOrigin().heldPath, first->path);
-    EXPECT_FALSE(recorder.lastChangeOrigin().overwritten);
+    origin = recorder.lastChangeOrigin();
+    EXPECT_EQ(origin.heldPath, ours->path);
+    EXPECT_EQ(origin.heldName, "Ours");
+    EXPECT_FALSE(origin.overwritten);
+    const std::string dial = recorder.lastUpdated->path;
     unit.releaseReplies();
+    settle();
+    EXPECT_EQ(slotPath(0), dial);
+    unitEdits(0, 0, "Again");
+    EXPECT_EQ(recorder.lastChangeOrigin().heldPath, dial) << "the next change names the unit's, not our file";
+    EXPECT_EQ(recorder.lastChangeOrigin().heldName, "Dial");
 }
 
 // Each edit on the unit replaces its slot's working copy whole instead of leaving one more file beside it;
@@ -359,36 +373,3 @@ TEST_F(PatchTransferSteps, EditsOnTheUnitKeepOneWorkingCopyPerSlot)
     unit.releaseReplies();
 }
 
-// A write of ours on its way to a slot that carries the very patch the unit holds there (an undone
-// reorder, a row dragged back, Restore All past a shorter backup) carries it as it was before the unit's
-// change: the change is still told, with what the unit held, for the list to keep it and write it again.
-// A change reported after our patch landed, before the write has ended, stands: the record of what the unit
-// holds takes each slot as the unit takes it, and the write's end never puts our file back in its place.
-TEST_F(PatchTransferSteps, AChangeIsToldWhateverOurWriteOnItsWayCarriesAndOutlivesItsEnd)
-{
-    unit.setPacing(3125.0, 0us);
-    const std::string held = slotPath(0);
-    writeHeldAt(kMute, {slotItem(0), slotItem(1)}, {0, 1});
-    unitEdits(0, 0, "Knob");
-    UnitPatchChange origin = recorder.lastChangeOrigin();
-    EXPECT_EQ(origin.heldPath, held);
-    EXPECT_TRUE(origin.overwritten);
-    EXPECT_EQ(origin.heldName, dumpedNames[0]);
-    unit.releaseReplies();
-    settle();
-
-    const auto ours = edited(2, "Ours");
-    writeHeldAt(kUnmute, {ours}, {0});
-    unitEdits(0, 0, "Dial");
-    origin = recorder.lastChangeOrigin();
-    EXPECT_EQ(origin.heldPath, ours->path);
-    EXPECT_EQ(origin.heldName, "Ours");
-    EXPECT_FALSE(origin.overwritten);
-    const std::string dial = recorder.lastUpdated->path;
-    unit.releaseReplies();
-    settle();
-    EXPECT_EQ(slotPath(0), dial);
-    unitEdits(0, 0, "Again");
-    EXPECT_EQ(recorder.lastChangeOrigin().heldPath, dial) << "the next change names the unit's, not our file";
-    EXPECT_EQ(recorder.lastChangeOrigin().heldName, "Dial");
-}

@@ -1,14 +1,18 @@
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "support/files/FaultyFileManager.h"
 #include "support/library/CoordinatorFixture.h"
 
+namespace fs = std::filesystem;
 using Kind = CommonUtils::RequestKind;
 using sim::RequestKey;
 
@@ -45,9 +49,8 @@ TEST_F(Coordinator, AReadIntoAFolderThatCannotBeClearedLetsTheDeviceGo)
     utils.reset();  // its background work uses the refusing disk until it is gone
 }
 
-// The read ends with the patch dump, and a connected device is not scanned for again (the scan would
-// report it gone). Every other state lets the device go; only a refused model is shown (the catalogue is
-// loaded and the server side not known reachable). Eject results are shown by cause.
+// A connected device is not scanned for again (the scan would report it gone); every other state lets the
+// device go, only a refused model shown. Eject results are shown by cause.
 TEST_F(Coordinator, ConnectionAndEjectResultsLetTheDeviceGo)
 {
     start();
@@ -86,9 +89,8 @@ TEST_F(Coordinator, ARefusedEjectKeepsTheUnitAndTheRequestsBehindIt)
     EXPECT_FALSE(leftEditorMode());
 }
 
-// A memory result ends the effect edit that asked for it (the read goes on to the patches instead); 0 or
-// -4 drops the device, no answer in time (-1) or a device error (-3) counts as lost, as the sequencer has let
-// the device go; other failures only release the queue; one after the reset is late and dropped.
+// A memory result ends the effect edit that asked for it: 0 or -4 drops the device, -1 and -3 count as lost (the
+// sequencer let it go), other failures only release the queue; one after the reset is late and dropped.
 TEST_F(Coordinator, MemoryResultsByRunningEdit)
 {
     start();
@@ -126,10 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Coordinator, UnplugDuringRead,
                          ::testing::Values(RequestKey::fileSystem(0x25), RequestKey::fileSystem(0x22),
                                            RequestKey::fileSystem(0x29), RequestKey::maker(0x46)));
 
-// The pool is saved on sleep and power-off once it has been loaded. Without a device a sleep is neither
-// shown nor held back; power-off changes nothing else. Sleep mid-read: reported lost, force-ejected, and
-// held back until the device is let go. Waking resets the queue and ends the sleep mark, so a later eject
-// reports itself.
+// The pool is saved on sleep and power-off once loaded. Sleep mid-read: lost, force-ejected, and held back
+// until the device is let go. Waking resets the queue and ends the sleep mark, so a later eject reports itself.
 TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
 {
     start();
@@ -167,10 +167,8 @@ TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
     EXPECT_EQ(until("eject 1"), (Strings{"busy", "reset", "idle", "eject 1"}));
 }
 
-// The machine is let sleep only once the pool's save the sleep note asked for is written on the pool's
-// queue, the program going on meanwhile. A save that outlasts the system's delay: the machine sleeps and
-// wakes while it is written, and the delay is taken again at the wake for the next sleep, which the late
-// release of the sleep that is over never lets go.
+// The machine is let sleep only once the sleep's save of the pool is written, the program going on meanwhile;
+// woken while it is written, the late release of the sleep that is over never lets the next one go.
 class SleepBehindThePoolsSave : public Coordinator, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(SleepBehindThePoolsSave, IsLetGoOnlyOnceWrittenAndNeverLaterThanItsOwnSleep)
@@ -249,10 +247,8 @@ TEST_P(SleepDuringRead, TheLateResultOfTheStepChangesNothing)
 INSTANTIATE_TEST_SUITE_P(Coordinator, SleepDuringRead, ::testing::Values(RequestKey::fileSystem(0x22), RequestKey::maker(0x46)));
 
 // Sleep while a patch write is the unit's work in hand (it may have covered a change the unit made): the
-// unit is let go by an eject behind the write, once the list has looked at the unit's changes. Whatever
-// comes during that wait, it ends: the unit is let go once and the machine sleeps once, at the latest when
-// the system's delay for a sleep runs out, and as soon as nothing is left to wait for (a unit gone or cut
-// off needs only the forced eject's hold). A quit waiting meanwhile ends once the unit is let go, however.
+// unit goes by an eject behind the write. Whatever comes during that wait, the unit is let go once and the
+// machine sleeps once, by the system's delay at the latest; a quit waiting meanwhile ends with the unit.
 class SleepDuringAWrite : public Coordinator {
 public:
     using Coordinator::count;
@@ -431,9 +427,8 @@ TEST_P(SleepAtAHandOver, CutsAnythingButAWriteAtOnce)
 
 INSTANTIATE_TEST_SUITE_P(Coordinator, SleepAtAHandOver, ::testing::Values(Kind::DeleteEffect, Kind::UpdateEffect, Kind::GetQFXList));
 
-// Quitting: at once without a device; else after the closing eject, which waits behind a running action
-// (neither dropped nor cut short), or after the quit watchdog when that action never ends (only that
-// watchdog runs while the untimed action hangs). The eject itself is never shown.
+// Quitting: at once without a device; else after the closing eject, behind a running action, or after the
+// quit watchdog when that action never ends. The eject itself is never shown.
 using QuitRow = std::tuple<bool, std::optional<Kind>, Strings>;
 class Quit : public Coordinator, public ::testing::WithParamInterface<QuitRow> {};
 
@@ -508,8 +503,7 @@ TEST_F(Coordinator, QuitWaitsForALongWriteUpToItsOwnTimeOut)
 }
 
 // A session's end lets the queued writes run and ejects behind them, but ends by its own limit counted from
-// when it was asked: neither a long write's time-out, nor the next write handed over (which starts no new
-// wait), nor a menu quit already waiting moves that end.
+// when it was asked, whatever write or quit is waiting.
 class BoundedQuit : public Coordinator, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(BoundedQuit, EndsBehindTheQueuedWritesAtTheLatestByItsLimit)
@@ -551,4 +545,310 @@ TEST_F(Coordinator, ABoundedQuitWritesTheQueuedPatchThenEjects)
     utils->writeOnePatchDataDumpWithState(1);
     EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1; }));
     EXPECT_TRUE(leftEditorMode());
+}
+
+// Connect, Eject, unplug and plug in any order: whatever the unit ends up as, the coordinator is never
+// left busy without a timer that will end its wait, and a connection that succeeded is kept.
+class ConnectSequence : public Coordinator {
+protected:
+    // What the interface was last told of the device side: busy or idle.
+    static std::string lastBusyState(const Strings& heard)
+    {
+        for (auto it = heard.rbegin(); it != heard.rend(); ++it)
+            if (*it == "busy" || *it == "idle") return *it;
+        return "idle";
+    }
+    // The coordinator with the effect store in place, so a connection after an eject or a loss reads at once.
+    void begin()
+    {
+        start();
+        std::filesystem::create_directories(utils->pathUnderRoot(CommonUtils::kStoreEffect));
+    }
+    // Runs the clock on past a forced eject's delayed disconnect (the scan it held back then runs at its
+    // own pace), then past every watchdog.
+    Strings runOn()
+    {
+        Strings heard = settle();
+        loop.advance(std::chrono::milliseconds(1100));
+        for (std::string& e : settle()) heard.push_back(std::move(e));
+        for (int step = 0; step < 8; ++step) {
+            loop.advance(std::chrono::seconds(5));
+            for (std::string& e : settle()) heard.push_back(std::move(e));
+        }
+        return heard;
+    }
+    // The connection that succeeded is read whole and kept: no reset follows it and the unit stays in
+    // editor mode with the coordinator idle.
+    void expectConnectedAndIdle(const Strings& heard)
+    {
+        const std::string all = testing::PrintToString(heard);
+        EXPECT_EQ(count(heard, "connect 1"), 1) << all;
+        const auto lastConnect = std::find(heard.rbegin(), heard.rend(), "connect 1");
+        EXPECT_EQ(std::count(heard.rbegin(), lastConnect, "reset"), 0) << all;
+        EXPECT_EQ(std::count(heard.rbegin(), lastConnect, "patches 6"), 1) << all;
+        EXPECT_EQ(lastBusyState(heard), "idle") << all;
+        EXPECT_GT(utils->getMaxEffectInDevice(), 0);
+        const auto left = unit.device().requestCount(RequestKey::maker(0x53));
+        EXPECT_EQ(left, leftBefore) << "the unit was told to leave editor mode";
+    }
+
+    std::size_t leftBefore = 0;
+};
+
+// Each sequence ends with one connection read whole and kept: a second Connect during the start-up
+// handshake joins it; two at once before the scan found the unit make one; one right after a forced eject
+// waits for the unit to be let go; unplugged, Connect finds nothing until the unit is plugged in; an eject,
+// then two at once.
+class ConnectSequences : public ConnectSequence, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ConnectSequences, EndWithOneConnectionKept)
+{
+    const struct {
+        const char* what;
+        bool connectedFirst;
+        std::function<void()> steps;
+    } cases[] = {
+        {"Connect during the handshake", false,
+         [&] {
+             unit.holdReplies(RequestKey::maker(0x55));
+             utils->dataFromServer(catalogue());
+             utils->connectDevice();
+             ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(RequestKey::maker(0x55)) > 0; }));
+             utils->connectDevice();
+             // The unit's held answer would keep a settle waiting; the scan asked for reaches the sequencer meanwhile.
+             loop.runUntil([] { return false; }, std::chrono::milliseconds(50));
+             unit.releaseReplies();
+         }},
+        {"two Connects at once", false,
+         [&] {
+             utils->dataFromServer(catalogue());
+             utils->connectDevice();
+             utils->connectDevice();
+         }},
+        {"Connect during a forced eject", true,
+         [&] {
+             utils->forceEjectDevice();
+             utils->connectDevice();
+             leftBefore = 1;
+         }},
+        {"Connect while unplugged, then plugged in", true,
+         [&] {
+             unit.device().unplug();
+             until("disconnect");
+             utils->connectDevice();
+             settle();
+             unit.device().plugIn();
+         }},
+        {"an eject, then two Connects", true,
+         [&] {
+             utils->ejectDeviceWithPatchList({}, {});
+             until("eject 1");
+             leftBefore = unit.device().requestCount(RequestKey::maker(0x53));
+             utils->connectDevice();
+             utils->connectDevice();
+         }},
+    };
+    const auto& c = cases[GetParam()];
+    SCOPED_TRACE(c.what);
+    begin();
+    if (c.connectedFirst) {
+        ASSERT_NO_FATAL_FAILURE(connect());
+    }
+    ASSERT_NO_FATAL_FAILURE(c.steps());
+    expectConnectedAndIdle(runOn());
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, ConnectSequences, ::testing::Range(0, 5));
+
+// ---- the window removes the unit's folders when it handles the unit's loss, which may be late: the unit can be
+// back (plugged in again, connected again) and its next connection reading into those folders by then.
+
+namespace {
+
+enum class Loss { Unplugged, Ejected };
+enum class Landing { Before, WhenToldConnected, WhenListStored, WhenReadEnded };
+
+using Row = std::tuple<Loss, Landing>;
+
+// Stands in for the window: it removes the unit's folders while handling a loss (as its loss and eject
+// handlers do), after `busy` has run there (the window's turn coming late, its queue turning meanwhile).
+class WindowStandIn final : public CommonUtilsDelegate {
+public:
+    std::function<void()> busy;
+    std::function<void()> removeFolders;
+    int connects = 0;
+    int reads = 0;
+    int losses = 0;
+
+    void deviceConnectWithState(std::int32_t state) override { connects += state == 1 ? 1 : 0; }
+    void patchListFromDevice(const Items& /*patches*/, const std::vector<std::string>& /*offsets*/) override { ++reads; }
+    void ejectDeviceWithState(std::int32_t state) override
+    {
+        if (state == 1) lose();
+    }
+    void deviceDisonnect() override { lose(); }
+    void deviceLostConnectOrNoReply() override { lose(); }
+    void deviceLetGo() override { lose(); }
+
+private:
+    void lose()
+    {
+        ++losses;
+        if (busy) busy();
+        removeFolders();
+    }
+};
+
+std::string rowName(const ::testing::TestParamInfo<Row>& info)
+{
+    static const char* const losses[] = {"Unplugged", "Ejected"};
+    static const char* const landings[] = {"BeforeTheUnitIsBack", "AsTheNextConnectionIsTold", "OnceTheNextListIsStored",
+                                          "AfterTheNextRead"};
+    return std::string(losses[int(std::get<0>(info.param))]) + "Removed" + landings[int(std::get<1>(info.param))];
+}
+
+// A disk on which the pool's judgement looks at the files of one folder only when the test lets it: first
+// none, then (`open`) all but `first`, which it looks at last (`last`), so the judgement lands only then.
+struct HeldJudgement : platform::LocalFileManager {
+    std::optional<platform::FileStamp> fileStamp(const std::string& path) override
+    {
+        if (path.rfind(folder, 0) == 0) {
+            std::unique_lock lock(mutex);
+            ++arrived;
+            changed.wait_for(lock, std::chrono::seconds(20), [&] { return path == first ? last : open; });
+        }
+        return LocalFileManager::fileStamp(path);
+    }
+    bool anyArrived()
+    {
+        std::lock_guard lock(mutex);
+        return arrived > 0;
+    }
+    void let(bool HeldJudgement::*which)
+    {
+        std::lock_guard lock(mutex);
+        this->*which = true;
+        changed.notify_all();
+    }
+    std::string folder;
+    std::string first;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int arrived = 0;
+    bool open = false;
+    bool last = false;
+};
+
+}  // namespace
+
+class UnitFolderRemoval : public Coordinator, public ::testing::WithParamInterface<Row> {
+protected:
+    ~UnitFolderRemoval() override
+    {
+        held.let(&HeldJudgement::open);
+        held.let(&HeldJudgement::last);
+        utils.reset();  // its queues use the disk
+    }
+    fs::path deviceFolder() const { return root / "PEXO Rigmora/Temp/Device"; }
+    fs::path storedList() const { return deviceFolder() / "FLST_SEQ.QT2"; }
+    fs::path dumpedPatches() const { return deviceFolder() / "Patch"; }
+    bool dumped() const
+    {
+        std::error_code error;
+        return fs::is_directory(dumpedPatches(), error) && !fs::is_empty(dumpedPatches(), error);
+    }
+    // Connected and read, the stand-in for the window told from here on.
+    void connectWithTheWindow()
+    {
+        start(held);
+        // With the effect store in place a connection after a loss or an eject reads at once.
+        fs::create_directories(utils->pathUnderRoot(CommonUtils::kStoreEffect));
+        connect();
+        ASSERT_TRUE(fs::exists(storedList()));
+        ASSERT_TRUE(dumped());
+        window.removeFolders = [&] { utils->removeDeviceDataFolderAfterPoolWork(); };
+        utils->setDelegate(&window);
+    }
+    void comeBack(Loss loss)
+    {
+        if (loss == Loss::Unplugged) unit.device().plugIn();
+        else utils->connectDevice();
+    }
+    // The next connection read, and nothing of it lost.
+    void expectTheNextConnectionKept()
+    {
+        ASSERT_TRUE(loop.runUntil([&] { return window.reads == 1; }));
+        settle();
+        EXPECT_EQ(window.connects, 1);
+        EXPECT_EQ(window.losses, 1) << "the next connection was told lost";
+        EXPECT_EQ(files.readFile(storedList().string()), unit.files().file("FLST_SEQ.QT2"));
+        EXPECT_TRUE(dumped()) << "the next connection's patches are gone";
+        utils->setDelegate(&recorder);
+    }
+    HeldJudgement held;
+    WindowStandIn window;
+};
+
+TEST_P(UnitFolderRemoval, TheNextConnectionKeepsItsFolders)
+{
+    const auto [loss, landing] = GetParam();
+    connectWithTheWindow();
+    if (landing != Landing::Before) {
+        window.busy = [&, loss = loss, landing = landing] {
+            comeBack(loss);
+            const bool reached = loop.runUntil([&] {
+                switch (landing) {
+                case Landing::WhenToldConnected: return window.connects == 1;
+                case Landing::WhenListStored: return window.connects == 1 && fs::exists(storedList());
+                case Landing::WhenReadEnded:
+                case Landing::Before: break;
+                }
+                return window.reads == 1 && dumped();
+            });
+            ASSERT_TRUE(reached) << "the next connection did not get there";
+        };
+    }
+    if (loss == Loss::Unplugged) unit.device().unplug();
+    else utils->ejectDeviceWithPatchList({}, {});
+    ASSERT_TRUE(loop.runUntil([&] { return window.losses == 1; }));
+    if (landing == Landing::Before) {
+        settle();
+        // The removal still happens for the connection that was lost.
+        EXPECT_FALSE(fs::exists(deviceFolder()));
+        comeBack(loss);
+    }
+    expectTheNextConnectionKept();
+}
+
+INSTANTIATE_TEST_SUITE_P(LossesAndLandings, UnitFolderRemoval,
+                         ::testing::Combine(::testing::Values(Loss::Unplugged, Loss::Ejected),
+                                            ::testing::Values(Landing::Before, Landing::WhenToldConnected,
+                                                              Landing::WhenListStored, Landing::WhenReadEnded)),
+                         rowName);
+
+// The pool's judgement that meets the unit gone tells the window so when it lands; by then the unit may be
+// back, its next connection read. That connection is not the one the judgement met gone.
+TEST_F(UnitFolderRemoval, APoolJudgementThatMetTheLossLandsAfterTheNextConnectionBegan)
+{
+    // Some of the judgement's files are looked at (in parallel) once the unit is gone, one is still held.
+    if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "the judgement runs on one thread here";
+    connectWithTheWindow();
+    held.folder = root / "Judged";
+    CommonUtils::Tree pool;
+    for (int i = 0; i < 8; ++i) {
+        pool.push_back(std::make_shared<DirectoryObject>());
+        pool.back()->object = std::make_shared<PatchItem>();
+        pool.back()->patchItem()->path = held.folder + "/" + std::to_string(i) + ".qptc";
+    }
+    held.first = pool[0]->patchItem()->path;
+    utils->updateDirectoryObjectForPatchPool(pool);
+    ASSERT_TRUE(loop.runUntil([&] { return held.anyArrived(); }));
+
+    utils->ejectDeviceWithPatchList({}, {});
+    ASSERT_TRUE(loop.runUntil([&] { return window.losses == 1; }));
+    held.let(&HeldJudgement::open);
+    utils->connectDevice();
+    ASSERT_TRUE(loop.runUntil([&] { return window.reads == 1; }));
+    held.let(&HeldJudgement::last);
+    expectTheNextConnectionKept();
 }

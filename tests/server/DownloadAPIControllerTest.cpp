@@ -127,11 +127,13 @@ TEST(DownloadAPIController, ArchivesWaitingToBeUnpackedHoldBackFurtherDownloads)
     EXPECT_EQ(r.server.hits("/qfx/slow.zip"), 12);
 }
 
-// Downloads that can never start (as the program ends, nothing in flight or held will ever free a place)
-// must not keep their controller alive: it goes when its last holder lets go, and takes them along.
-TEST(DownloadAPIController, WaitingDownloadsGoWithTheirController)
+// At most eight downloads run at once and each that ends starts the next; downloads that can never start
+// go with their controller.
+TEST(DownloadAPIController, AtMostEightDownloadsRunAtOnceAndThoseThatCanNeverStartGoWithTheirController)
 {
     Requests r;
+    // Downloads that can never start (as the program ends, nothing in flight or held will ever free a place)
+    // must not keep their controller alive: it goes when its last holder lets go, and takes them along.
     r.server.serve("/v1/catalogue.json", "{}", "application/json");
     // No budget: nothing ever starts, as when the network has stopped with downloads still waiting.
     auto controller = DownloadAPIController::create(r.dispatch, r.root.string(), r.configuration(), 0);
@@ -146,11 +148,6 @@ TEST(DownloadAPIController, WaitingDownloadsGoWithTheirController)
     EXPECT_TRUE(watched.expired()) << "the waiting downloads keep their controller alive";
     EXPECT_TRUE(completions.expired()) << "the waiting completions outlive their controller";
     EXPECT_EQ(r.server.hits("/v1/catalogue.json"), 0);
-}
-
-TEST(DownloadAPIController, AtMostEightDownloadsRunAtOnceAndEachThatEndsStartsTheNext)
-{
-    Requests r;
     r.server.stall("/qfx/slow.zip");  // answered, once released, with a body that is no archive
     // Three that fail at once free their places; eight slow ones then fill every place and the ninth waits.
     const auto outcomes = r.archives(*r.controller, 12, [](int i) { return i < 3 ? "/qfx/missing.zip" : "/qfx/slow.zip"; });
@@ -209,21 +206,17 @@ TEST(DownloadAPIController, APictureReplacesTheOldOneOnlyWhenItDecodesAndStaysIn
     EXPECT_EQ(r.read("QFXMacApplication/Image/12345678.png"), "old picture");
 }
 
-TEST(DownloadAPIController, ServerCheckIsYesOnlyForStatus200)
+// The server check is yes only for a 200; a modification date is the Last-Modified, else the Date, of a 200.
+TEST(DownloadAPIController, ServerCheckAndModificationDateOnlyFor200)
 {
+    const auto noon = std::chrono::system_clock::from_time_t(784111777);  // Sun, 06 Nov 1994 08:49:37 GMT
+    const std::string lastModified = "Sun, 06 Nov 1994 08:49:37 GMT", date = "Mon, 07 Nov 1994 08:49:37 GMT";
     Requests r;
     for (int status : {200, 204, 304, 404, 500}) {
         r.server.serve("/v1/effects.json", Reply{status, "application/json", "", {}});
         EXPECT_EQ(r.controller->checkServerConnectWithURLString(r.server.url("/v1/effects.json")), status == 200) << status;
     }
     EXPECT_FALSE(r.controller->checkServerConnectWithURLString("http://127.0.0.1:1/v1/effects.json"));
-}
-
-TEST(DownloadAPIController, ModificationDateIsLastModifiedElseDateAndOnlyFor200)
-{
-    const auto noon = std::chrono::system_clock::from_time_t(784111777);  // Sun, 06 Nov 1994 08:49:37 GMT
-    const std::string lastModified = "Sun, 06 Nov 1994 08:49:37 GMT", date = "Mon, 07 Nov 1994 08:49:37 GMT";
-    Requests r;
     auto dateFor = [&](int status, std::vector<std::pair<std::string, std::string>> headers) {
         r.server.serve("/v1/effects.json", Reply{status, "application/json", "", std::move(headers)});
         return r.controller->lastModificationDateOfFileAtURL(r.server.url("/v1/effects.json"));

@@ -97,7 +97,7 @@ TEST(EffectDownload, ABatchCutShortIsRetriedByTheNextRun)
 
 // When the catalogue cannot be fetched, the stored one is checked against the store; a short store is
 // downloaded again whole, each archive into a folder of its own under its model's folder.
-TEST(EffectDownload, TheFallBackRefetchesAShortStoreArchiveByArchive)
+TEST(EffectDownload, TheFallBackRefetchesAShortStoreArchiveByArchiveNotCountingHalfAnEffect)
 {
     EffectStore s;
     const Models models{{"12345678", {kDrive, kDelay, kReverb}}};
@@ -115,25 +115,21 @@ TEST(EffectDownload, TheFallBackRefetchesAShortStoreArchiveByArchive)
     ASSERT_TRUE(s.sync(models));
     EXPECT_EQ(s.module("0C000200"), "0C000200 1.0");
     EXPECT_FALSE(s.exists("Effect/Model 12345678/0C000200"));
-}
-
-// A run killed while it unpacked leaves half an effect behind; the next start without the catalogue must
-// not count it as the effect, and no unpack leaves its work inside the store.
-TEST(EffectDownload, HalfAnEffectAKilledUnpackLeftIsNotCountedAsTheEffect)
-{
-    EffectStore s;
-    const Models models{{"12345678", {kDrive, kDelay}}};
-    s.write("QFXMacApplication/ALLQFXServer", s.catalogue(models));
-    s.serveArchives(models);
-    s.write("QFXMacApplication/Effect/0B000123/0B000123.QF2", "0B000123 1.0");
-    s.write("QFXMacApplication/Effect/.0C000200.new-Ab12Cd/0C000200.QF2", "0C000200 1.0");
-    ASSERT_TRUE(s.sync(models, true));
-    EXPECT_EQ(s.hits(kDelay), 1);
-    EXPECT_EQ(s.read("QFXMacApplication/Effect/Model 12345678/0C000200/0C000200.QF2"), "0C000200 1.0");
+    // A run killed while it unpacked leaves half an effect behind; the next start without the catalogue must
+    // not count it as the effect, and no unpack leaves its work inside the store.
+    EffectStore killed;
+    const Models half{{"12345678", {kDrive, kDelay}}};
+    killed.write("QFXMacApplication/ALLQFXServer", killed.catalogue(half));
+    killed.serveArchives(half);
+    killed.write("QFXMacApplication/Effect/0B000123/0B000123.QF2", "0B000123 1.0");
+    killed.write("QFXMacApplication/Effect/.0C000200.new-Ab12Cd/0C000200.QF2", "0C000200 1.0");
+    ASSERT_TRUE(killed.sync(half, true));
+    EXPECT_EQ(killed.hits(kDelay), 1);
+    EXPECT_EQ(killed.read("QFXMacApplication/Effect/Model 12345678/0C000200/0C000200.QF2"), "0C000200 1.0");
     // The unpacks worked beside the store and cleared up after themselves.
-    const fs::path store = s.root / "QFXMacApplication/Effect";
+    const fs::path store = killed.root / "QFXMacApplication/Effect";
     for (const auto& item : fs::recursive_directory_iterator(store))
         EXPECT_TRUE(!item.path().filename().string().starts_with(".") || item.path() == store / ".0C000200.new-Ab12Cd")
             << "work left: " << item.path();
-    EXPECT_TRUE(fs::is_empty(s.root / "QFXMacApplication/.Effect-staging"));
+    EXPECT_TRUE(fs::is_empty(killed.root / "QFXMacApplication/.Effect-staging"));
 }

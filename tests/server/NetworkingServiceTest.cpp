@@ -30,7 +30,10 @@ TEST(NetworkingService, ArchivesStayOnDiskAndDocumentsAreHandedOver)
 
 // A failed download, and one beyond its size or time limit, leaves no file. A trickle of a byte now and then
 // fails as a stall does, long before the total limit; a download that keeps above the floor is never cut.
-TEST(NetworkingService, FailedDownloadsAndThoseBeyondTheirSizeOrTimeLimitLeaveNoFile)
+// One held in memory hands its body over and leaves no file; one beyond the held-bytes limit fails as too
+// large whether its length was announced or not, and one announcing far more than it sends fails as cut,
+// having made room only up to the limit. The stall and time limits hold as for files.
+TEST(NetworkingService, FailedDownloadsAndThoseBeyondTheirSizeOrTimeLimitLeaveNoFileOnDiskOrInMemory)
 {
     Fixture f;
     f.server.truncate("/cut.zip", std::string(1000, 'c'), 3000);
@@ -39,12 +42,15 @@ TEST(NetworkingService, FailedDownloadsAndThoseBeyondTheirSizeOrTimeLimitLeaveNo
     f.server.serve("/fits.zip", std::string(3000, 'z'), "application/zip");
     f.server.serve("/steady.zip", std::string(300000, 's'), "application/zip");
     f.server.trickle("/endless.zip", std::chrono::milliseconds(20));
+    f.server.serve("/empty.zip", "", "application/zip");
+    f.server.serve("/unannounced.zip", LoopbackServer::Reply{200, "application/zip", std::string(5000, 'u'), {}, 700});
+    f.server.truncate("/liar.zip", std::string(1000, 'l'), std::size_t(1) << 40);
     const NetworkingService::Limits tight{4096, 1024, 0.5}, floor{1 << 20, 1024, 600, 1024, 0.5};
     // The total limit and the floor each say which stopped the download.
     const std::tuple<const char*, NetworkingService::Limits, std::int64_t, std::string> cases[] = {
         {"missing.zip", tight, -1011, ""}, {"cut.zip", tight, URLErrorNetworkConnectionLost, ""},
-        {"big.json", tight, URLErrorDataLengthExceedsMaximum, ""}, {"big.zip", tight, URLErrorDataLengthExceedsMaximum, ""}, {"fits.zip", tight,
-                                                                                                                              0, ""},
+        {"big.json", tight, URLErrorDataLengthExceedsMaximum, ""}, {"big.zip", tight, URLErrorDataLengthExceedsMaximum, ""},
+        {"fits.zip", tight, 0, ""},
         {"endless.zip", tight, URLErrorTimedOut, "The request took longer than its time limit."},
         {"endless.zip", floor, URLErrorTimedOut, "The request timed out."}, {"steady.zip", floor, 0, ""}};
     for (const auto& [name, limits, code, said] : cases) {
@@ -56,41 +62,26 @@ TEST(NetworkingService, FailedDownloadsAndThoseBeyondTheirSizeOrTimeLimitLeaveNo
         EXPECT_TRUE(outcome->onBackground) << name;
     }
     EXPECT_EQ(std::filesystem::file_size(f.folder / "steady.zip"), 300000u);
-    f.server.release();
-    // A folder that does not exist: the file cannot be written, and that is a failure.
-    auto outcome = f.download("/fits.zip", (f.folder / "no" / "such.zip").string());
-    ASSERT_FALSE(outcome->succeeded);
-    EXPECT_EQ(outcome->error->code, ENOENT);
-}
-
-// A download held in memory hands its body over and leaves no file; one beyond the held-bytes limit fails
-// as too large whether its length was announced or not, and one announcing far more than it sends fails
-// as cut, having made room only up to the limit. The stall and time limits hold as for files.
-TEST(NetworkingService, DownloadsIntoMemoryHandOverTheBodyWithinTheHeldLimit)
-{
-    Fixture f;
-    f.server.serve("/fits.zip", std::string(3000, 'z'), "application/zip");
-    f.server.serve("/empty.zip", "", "application/zip");
-    f.server.serve("/big.zip", std::string(5000, 'z'), "application/zip");
-    f.server.serve("/unannounced.zip", LoopbackServer::Reply{200, "application/zip", std::string(5000, 'u'), {}, 700});
-    f.server.truncate("/liar.zip", std::string(1000, 'l'), std::size_t(1) << 40);
-    f.server.serve("/missing.zip", LoopbackServer::Reply{404, "text/html", "<html>gone</html>", {}});
-    f.server.trickle("/endless.zip", std::chrono::milliseconds(20));
-    NetworkingService::Limits limits{1 << 20, 1024, 0.5};
-    limits.heldBytes = 4096;
-    const std::tuple<const char*, std::int64_t, std::size_t> cases[] = {
-        {"fits.zip", 0, 3000}, {"empty.zip", 0, 0}, {"big.zip", URLErrorDataLengthExceedsMaximum, 0}, {"unannounced.zip",
-                                                                                                       URLErrorDataLengthExceedsMaximum, 0},
-        {"liar.zip", URLErrorNetworkConnectionLost, 0}, {"missing.zip", -1011, 0}, {"endless.zip", URLErrorTimedOut, 0}};
-    for (const auto& [name, code, size] : cases) {
+    std::filesystem::remove(f.folder / "steady.zip");
+    NetworkingService::Limits held{1 << 20, 1024, 0.5};
+    held.heldBytes = 4096;
+    const std::tuple<const char*, std::int64_t, std::size_t> inMemory[] = {
+        {"fits.zip", 0, 3000}, {"empty.zip", 0, 0}, {"big.zip", URLErrorDataLengthExceedsMaximum, 0},
+        {"unannounced.zip", URLErrorDataLengthExceedsMaximum, 0}, {"liar.zip", URLErrorNetworkConnectionLost, 0},
+        {"missing.zip", -1011, 0}, {"endless.zip", URLErrorTimedOut, 0}};
+    for (const auto& [name, code, size] : inMemory) {
         SCOPED_TRACE(name);
-        auto outcome = f.download(std::string("/") + name, std::nullopt, limits);
+        auto outcome = f.download(std::string("/") + name, std::nullopt, held);
         EXPECT_EQ(std::tuple(outcome->calls, outcome->error ? outcome->error->code : 0, outcome->succeeded, outcome->onBackground),
                   std::tuple(1, code, code == 0, true));
         EXPECT_EQ(outcome->data ? *outcome->data : Bytes{}, Bytes(size, 'z'));
     }
     f.server.release();
-    EXPECT_TRUE(std::filesystem::is_empty(f.folder));
+    // A folder that does not exist: the file cannot be written, and that is a failure.
+    auto outcome = f.download("/fits.zip", (f.folder / "no" / "such.zip").string());
+    ASSERT_FALSE(outcome->succeeded);
+    EXPECT_EQ(outcome->error->code, ENOENT);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.folder), {}), 1) << "only fits.zip, downloaded to a file";
 }
 
 TEST(NetworkingService, ReachabilityGoesToTheLatestCallerOnly)

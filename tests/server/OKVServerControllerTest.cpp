@@ -129,7 +129,7 @@ TEST(OKVServerController, AFailedPictureKeepsTheModelsOldOne)
     }
 }
 
-TEST(OKVServerController, OfflineBranchUsesWhatIsStored)
+TEST(OKVServerController, OfflineBranchUsesWhatIsStoredAndTheServerCheckNeverHoldsTheMainThread)
 {
     const Events stored{"data http://x/qfx/", "files ready"};
     Sync reachable;
@@ -151,10 +151,6 @@ TEST(OKVServerController, OfflineBranchUsesWhatIsStored)
     left.write("OKVServerTemp/effects-7.json", kCatalogue);
     EXPECT_EQ(left.offline(0, 2), stored);
     EXPECT_TRUE(left.loop.runUntil([&] { return left.read("QFXMacApplication/ALLQFXServer") == kCatalogue; }));
-}
-
-TEST(OKVServerController, ServerCheckNeverHoldsTheMainThread)
-{
     Sync s;
     s.serveAll(kCatalogue);
     s.server.stall("/v1/effects.json");

@@ -78,21 +78,18 @@ TEST(ServerDocuments, CatalogueFieldsAndHexConversions)
     EXPECT_EQ(std::pair(versions.modelsList()[0].modelIdInt(), versions.modelsList()[0].modelVersion()), std::pair(0x34127856, std::string("3.10")));
     EXPECT_EQ(ModelDetail::intFromHexString("FFFF0000"), int32_t(0xFFFF0000));
     EXPECT_EQ(AllQFXModels::getIntFromString("  0Xa1b2c3d4"), int32_t(0xB2A1D4C3));
-}
-
-TEST(ServerDocuments, HexScannerRules)
-{
-    const std::tuple<const char*, int, std::uint64_t> cases[] = {
+    const std::tuple<const char*, int, std::uint64_t> scans[] = {
         {"  \t0x1Fz9", 32, 0x1F},
         {"123456789", 32, 0xFFFFFFFF},  // too wide: all bits set
         {"00000000000000001", 64, 1},   // leading zeros never overflow
         {"1FFFFFFFFFFFFFFFF", 64, ~uint64_t(0)},
         {"zz", 32, 0}, {"0x", 32, 0}, {"-5", 32, 0}, {"", 64, 0},
     };
-    for (const auto& [text, bits, value] : cases) EXPECT_EQ(ServerJSON::scanHex(text, bits), value) << text;
+    for (const auto& [text, bits, value] : scans) EXPECT_EQ(ServerJSON::scanHex(text, bits), value) << text;
 }
 
-TEST(ServerDocuments, EmptyAndErrorCatalogues)
+// An empty or error catalogue says so; a hostile document never throws and keeps what is usable.
+TEST(ServerDocuments, EmptyErrorAndHostileDocumentsNeverThrowAndKeepWhatIsUsable)
 {
     EXPECT_TRUE(AllQFXData().isEmpty() && AllQFXData().isError());
     AllQFXData noModels = AllQFXData::initWithDic(parse(R"({"qfx_url":"u","models":[]})"));
@@ -108,10 +105,6 @@ TEST(ServerDocuments, EmptyAndErrorCatalogues)
         EXPECT_TRUE(AppsVersion::initWithDic(value).appsList().empty()) << root;
         EXPECT_TRUE(ModelsVersion::initWithDic(value).modelsList().empty()) << root;
     }
-}
-
-TEST(ServerDocuments, HostileDocumentsNeverThrowAndKeepWhatIsUsable)
-{
     for (const char* text : {"", "{", "[1,2", "nul", "{\"a\":}", "\xff\xfe", "{} trailing", "[{}]"})  // the last valid JSON but no object
         EXPECT_FALSE(ServerJSON::objectFromData(text)) << text;
 

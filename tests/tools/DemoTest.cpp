@@ -177,6 +177,7 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
 
 // The demo's folder replaces the user's data folder and the shipped "Configuration" for this process only,
 // keeps every shipped value it does not override, survives values that need escaping, and goes at the end.
+// Without the program's resources the demo stops before it points the process anywhere.
 TEST(DemoFolder, TakesThePlaceOfTheUsersFoldersAndGoesAtTheEnd)
 {
     const auto shipped = platform::Bundle::locateResources();
@@ -188,6 +189,11 @@ TEST(DemoFolder, TakesThePlaceOfTheUsersFoldersAndGoesAtTheEnd)
         DemoFolder folder;
         ASSERT_TRUE(folder.valid()) << folder.error();
         made = folder.path();
+        const char* before = std::getenv("RIG_RESOURCES");
+        EXPECT_FALSE(folder.install((folder.path() / "no-such-resources").string(), {}));
+        EXPECT_NE(folder.error().find("no-such-resources"), std::string::npos) << folder.error();
+        EXPECT_EQ(std::getenv("RIG_RESOURCES"), before);
+        EXPECT_FALSE(fs::exists(folder.resources() / "Configuration.strings"));
         ASSERT_TRUE(folder.install(*shipped, {{platform::Configuration::kServerURLAllQFX, "http://127.0.0.1:9/a\"b\\c"}}))
             << folder.error();
         const auto configuration = platform::Configuration::load(platform::Bundle::main());
@@ -203,18 +209,6 @@ TEST(DemoFolder, TakesThePlaceOfTheUsersFoldersAndGoesAtTheEnd)
     else ::setenv("XDG_DATA_HOME", xdg.c_str(), 1);
 }
 
-// Without the program's resources the demo stops before it points the process anywhere.
-TEST(DemoFolder, MissingResourcesFailWithoutTouchingTheEnvironment)
-{
-    const char* before = std::getenv("RIG_RESOURCES");
-    DemoFolder folder;
-    ASSERT_TRUE(folder.valid()) << folder.error();
-    EXPECT_FALSE(folder.install((folder.path() / "no-such-resources").string(), {}));
-    EXPECT_NE(folder.error().find("no-such-resources"), std::string::npos) << folder.error();
-    EXPECT_EQ(std::getenv("RIG_RESOURCES"), before);
-    EXPECT_FALSE(fs::exists(folder.resources() / "Configuration.strings"));
-}
-
 TEST(WindowShot, BlankOnlyWhenEveryPixelIsTheSame)
 {
     QImage uniform(40, 30, QImage::Format_RGB32);
@@ -226,8 +220,8 @@ TEST(WindowShot, BlankOnlyWhenEveryPixelIsTheSame)
 }
 
 // The demo's library lies as a saved pool does: entries numbered in pool order, the backup of the unit's
-// model with its record, one patch of a generation the unit does not take.
-TEST(DemoPool, WritesASavedLibraryWithABackupOfTheUnitsModel)
+// model with its record, one patch of a generation the unit does not take; a seeded pool of any size too.
+TEST(DemoPool, WritesASavedLibraryWithABackupOfTheUnitsModelOrASeededPoolOfAnySize)
 {
     TemporaryFolder root;
     std::string error;
@@ -244,15 +238,10 @@ TEST(DemoPool, WritesASavedLibraryWithABackupOfTheUnitsModel)
     const auto old = OKVPatch::initWithContentsOfFile(files, (library / "Pool" / "[2] Old Unit.qptc").string());
     ASSERT_TRUE(old);
     EXPECT_NE(old->gen() & 0x01U, 0x01U);
-}
 
-// A seeded pool is the program's own saved form: a hundred readable patches to a numbered group.
-TEST(DemoLargePool, SeedsASavedPoolOfAnySize)
-{
+    // A seeded pool is the program's own saved form: a hundred readable patches to a numbered group.
     TemporaryFolder data;
-    std::string error;
     ASSERT_TRUE(DemoLargePool::seed(data.path(), 250, error)) << error;
-    platform::LocalFileManager files;
     const std::string pool = data.path() + "/QFXMacApplication/Patch/Pool";
     EXPECT_EQ(files.contentsOfDirectory(pool), (std::vector<std::string>{"[100] Set 1", "[101] Set 2", "[102] Set 3"}));
     EXPECT_EQ(files.contentsOfDirectory(pool + "/[102] Set 3")->size(), 50U);

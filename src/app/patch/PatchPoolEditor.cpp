@@ -26,6 +26,32 @@ constexpr const char* kCanNotEditPatchItem = "Patch_CanNotEditPatchItem";
 constexpr const char* kCanNotRenamePatchGroup = "Patch_CanNotRenamePatchGroup";
 constexpr const char* kFileExist = "Patch_FileExist";
 
+// Each node's group, looked up once for a whole pass: a move of thousands of a drop's patches would otherwise
+// search the pool for every one of them.
+class PoolParents {
+public:
+    explicit PoolParents(const PatchPoolEditor::Nodes& pool)
+    {
+        for (const PatchPoolEditor::Node& top : pool) {
+            if (!top) continue;
+            topLevel_.insert(top.get());
+            if (top->isGroup)
+                for (const PatchPoolEditor::Node& child : top->childDirectories) parents_.emplace(child.get(), top);
+        }
+    }
+    PatchPoolEditor::Node of(const DirectoryObject* node) const
+    {
+        const auto found = parents_.find(node);
+        return found == parents_.end() ? nullptr : found->second;
+    }
+    bool atTop(const DirectoryObject* node) const { return topLevel_.count(node) != 0; }
+    bool inPool(const DirectoryObject* node) const { return parents_.count(node) != 0 || atTop(node); }
+
+private:
+    std::unordered_map<const DirectoryObject*, PatchPoolEditor::Node> parents_;
+    std::unordered_set<const DirectoryObject*> topLevel_;
+};
+
 // The reason the user is told for a failed copy, where the failure says one the user can act on.
 std::optional<std::string> reasonForCopyFailure(const platform::Error& error)
 {
@@ -568,20 +594,7 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
     };
     if (group) recordParent(group);
 
-    // Each item's group is looked up once for the whole move, not searched for through the pool: a move
-    // of thousands of a drop's patches costs a pass over the pool and over each list it changes.
-    std::unordered_map<const DirectoryObject*, Node> parents;
-    std::unordered_set<const DirectoryObject*> topLevel;
-    for (const Node& top : structureData_) {
-        if (!top) continue;
-        topLevel.insert(top.get());
-        if (top->isGroup)
-            for (const Node& child : top->childDirectories) parents.emplace(child.get(), top);
-    }
-    const auto parentIn = [&](const DirectoryObject* node) -> Node {
-        const auto found = parents.find(node);
-        return found == parents.end() ? nullptr : found->second;
-    };
+    const PoolParents parents(structureData_);
 
     // A patch whose copy has not begun moves without it: the copy is withdrawn and asked again into the
     // folder the patch goes to, so a move of thousands of a drop's patches waits for none of their copies.
@@ -591,7 +604,7 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
     WithdrawnCopies handedOver;
     for (const PoolSelectionEntry& entry : items) {
         if (!entry.childItem || entry.childItem == target) continue;
-        const Node from = parentIn(entry.childItem.get());
+        const Node from = parents.of(entry.childItem.get());
         if (!from) {
             handedOver.add(entry.childItem, local);
             continue;
@@ -623,8 +636,8 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
         if (!item || item == target || !seen.insert(item.get()).second) continue;
         // A group stays at the top level: it never goes inside a group.
         if (item->isGroup && group) continue;
-        Node oldParent = parentIn(item.get());
-        if (!oldParent && topLevel.count(item.get()) == 0) continue;
+        Node oldParent = parents.of(item.get());
+        if (!oldParent && !parents.atTop(item.get())) continue;
         std::optional<std::size_t> file;
         if (!item->isGroup && !handedOver.contains(item.get())) {
             PatchItem* patch = item->patchItem();
@@ -744,19 +757,8 @@ void PatchPoolEditor::landMovedFiles(const MoveLanding& landing, const std::vect
 
 void PatchPoolEditor::placeUnmovedFiles(const MoveLanding& landing, const std::vector<std::size_t>& unmoved)
 {
-    // Each node's group looked up once: a move of thousands into a folder gone since puts back as many.
-    std::unordered_map<const DirectoryObject*, Node> parents;
-    std::unordered_set<const DirectoryObject*> topLevel;
-    for (const Node& top : structureData_) {
-        if (!top) continue;
-        topLevel.insert(top.get());
-        if (top->isGroup)
-            for (const Node& child : top->childDirectories) parents.emplace(child.get(), top);
-    }
-    const auto parentIn = [&](const DirectoryObject* node) -> Node {
-        const auto found = parents.find(node);
-        return found == parents.end() ? nullptr : found->second;
-    };
+    // A move of thousands into a folder gone since puts back as many.
+    const PoolParents parents(structureData_);
     std::unordered_set<const DirectoryObject*> gone;
     std::vector<std::size_t> stayed;
     for (const std::size_t i : unmoved) {
@@ -764,7 +766,7 @@ void PatchPoolEditor::placeUnmovedFiles(const MoveLanding& landing, const std::v
         PatchItem* patch = node->patchItem();
         // Deleted since, or taken out by a later move's landing; or moved on by a gesture since, whose own
         // move takes the file from where it is and judges it when it lands.
-        if (patch == nullptr || (parents.count(node.get()) == 0 && topLevel.count(node.get()) == 0) ||
+        if (patch == nullptr || !parents.inPool(node.get()) ||
             movesWaiting_.count(node.get()) > 0)
             continue;
         std::filesystem::path file(patch->path);
@@ -778,7 +780,7 @@ void PatchPoolEditor::placeUnmovedFiles(const MoveLanding& landing, const std::v
         }
         // One that could not move goes back to its group, which holds it, unless a gesture since (an undo)
         // has put it elsewhere.
-        if (parentIn(node.get()) == landing.to) stayed.push_back(i);
+        if (parents.of(node.get()) == landing.to) stayed.push_back(i);
     }
     removeFromTree(gone);
     // The nodes going back leave their lists together and go in at the end of their groups, in order.
@@ -788,8 +790,8 @@ void PatchPoolEditor::placeUnmovedFiles(const MoveLanding& landing, const std::v
     for (const std::size_t i : stayed) {
         const Node& node = landing.nodes[i];
         const Node& oldParent = landing.oldParents[i];
-        if (oldParent && topLevel.count(oldParent.get()) == 0) continue;
-        const Node now = parentIn(node.get());
+        if (oldParent && !parents.atTop(oldParent.get())) continue;
+        const Node now = parents.of(node.get());
         if (now == oldParent || !leaving.insert(node.get()).second) continue;
         if (std::find(lists.begin(), lists.end(), now) == lists.end()) lists.push_back(now);
         back.emplace_back(oldParent, node);

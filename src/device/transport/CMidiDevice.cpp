@@ -463,9 +463,13 @@ bool CMidiDevice::registerKind(Handler handler, const std::uint8_t* bytes, std::
     {
         std::lock_guard lock(m_registryMutex);
         if (busyLocked(kind)) return false;
-        if constexpr (answeredByNamelessValue(kind)) {
-            if (send && size > 5 && m_owedCodes.mustProbe(false, index)) {
-                HeldRequest request{Bytes(bytes, bytes + size), false, index,
+        // A request whose answer names nothing (a bare code, or a value of a kind still owed) waits for a probe.
+        constexpr bool bareCode = kind == ReplyKind::FFSRespondence;
+        if constexpr (bareCode || answeredByNamelessValue(kind)) {
+            constexpr std::size_t owedKind = bareCode ? OwedCodeAnswers::kKinds : index;
+            if (send && size > 5 && !(bareCode && isAcknowledgement(bytes, size)) &&
+                m_owedCodes.mustProbe(bareCode, owedKind)) {
+                HeldRequest request{Bytes(bytes, bytes + size), bareCode, owedKind,
                                     [this, handler](OwedCodeAnswers::Request at) mutable {
                                         m_flags[index] = 1;
                                         std::get<index>(m_handlers) = std::move(handler);
@@ -569,29 +573,7 @@ bool CMidiDevice::registerRespondenceMessage(RespondenceBlock handler)
 bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler, const std::uint8_t* bytes,
                                                 std::int64_t size)
 {
-    constexpr auto index = static_cast<std::size_t>(ReplyKind::FFSRespondence);
-    std::optional<Bytes> probe;
-    {
-        std::lock_guard lock(m_registryMutex);
-        if (busyLocked(ReplyKind::FFSRespondence)) return false;
-        if (size > 5 && !isAcknowledgement(bytes, size) && m_owedCodes.mustProbe(true, OwedCodeAnswers::kKinds)) {
-            HeldRequest request{Bytes(bytes, bytes + size), true, OwedCodeAnswers::kKinds,
-                                [this, handler](OwedCodeAnswers::Request at) mutable {
-                                    m_flags[index] = 1;
-                                    std::get<index>(m_handlers) = std::move(handler);
-                                    m_sentAt[index] = at;
-                                }};
-            probe = holdLocked(request);
-        }
-        if (!probe) {
-            m_flags[index] = 1;
-            std::get<index>(m_handlers) = std::move(handler);
-            m_sentAt[index] = m_owedCodes.sent();
-        }
-    }
-    if (probe) sendSysExMessage(probe->data(), static_cast<std::int64_t>(probe->size()));
-    else sendSysExMessage(bytes, size);
-    return true;
+    return registerKind<ReplyKind::FFSRespondence>(std::move(handler), bytes, size, true);
 }
 
 bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler, FFSRespondenceMatch match)

@@ -65,8 +65,7 @@ TEST_F(Dialogs, QueuedMessagesShowOneAtATimeInOrder)
     EXPECT_TRUE(idle());
 }
 
-// A sheet has the keys as soon as it shows, also when its window is made active under it afterwards (at
-// the start the main window is activated once it has painted, after a first notice is up).
+// At the start the main window is activated once it has painted, after a first notice may be up.
 TEST_F(Dialogs, AShownSheetTakesTheKeysFromItsWindow)
 {
     QWidget window;
@@ -102,8 +101,7 @@ TEST_F(Dialogs, MessageQueuedFromAButtonShowsAfterTheConfirmationCloses)
         "Title", "Description", "Yes", "No", [this] { queue.showDialogWithInformation("done", [this] { log.push_back("ok"); }); }, {}, true);
     EXPECT_EQ(queue.confirmationView()->titleLabel()->text(), "Title");
     queue.confirmationView()->firstButton()->click();
-    EXPECT_FALSE(queue.confirmationView()->isVisible());
-    EXPECT_EQ(shownInformation(), "done");
+    EXPECT_TRUE(!queue.confirmationView()->isVisible() && shownInformation() == "done");
     ok();
     EXPECT_EQ(log, Log{"ok"});
     EXPECT_FALSE(appDelegate.isShowingDialog());
@@ -117,10 +115,7 @@ TEST_F(Dialogs, ClearAllDialogClosesTheShownSheetAndDropsTheWaitingOnes)
     QDialog* shown = queue.showingSheet();
     queue.clearAllDialog();
     testing_app::spin();
-    EXPECT_FALSE(shown->isVisible());
-    EXPECT_EQ(queue.waitingActionCount(), 0u);
-    EXPECT_TRUE(idle());
-    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(!shown->isVisible() && queue.waitingActionCount() == 0u && idle() && log.empty());
 }
 
 TEST_F(Dialogs, KeysMoveTheFocusAmongTheButtonsAndReturnClicksIt)
@@ -136,16 +131,13 @@ TEST_F(Dialogs, KeysMoveTheFocusAmongTheButtonsAndReturnClicksIt)
         confirm(isDefaultFirstButton);
         ConfirmationView* view = queue.confirmationView();
         for (int each : keys) key(view, each);
-        EXPECT_EQ(view->firstButton()->isDefault(), clicked == "first");
-        EXPECT_EQ(view->secondButton()->isDefault(), clicked == "second");
+        EXPECT_EQ(std::pair(view->firstButton()->isDefault(), view->secondButton()->isDefault()),
+                  std::pair(clicked == "first", clicked == "second"));
         key(view, Qt::Key_Return);
-        EXPECT_EQ(log, Log{clicked});
-        EXPECT_EQ(queue.showingSheet(), nullptr);
+        EXPECT_TRUE(log == Log{clicked} && queue.showingSheet() == nullptr) << testing::PrintToString(log);
     }
 }
 
-// Only a left click on the device picture opens the property sheet, and only while a unit is connected
-// and no dialog shows.
 TEST_F(Dialogs, DevicePictureOpensThePropertySheetOnlyOnALeftClickWhenConnectedAndNoDialogShows)
 {
     const std::tuple<bool, bool, Qt::MouseButton, Qt::KeyboardModifiers, bool> cases[] = {
@@ -167,17 +159,15 @@ TEST_F(Dialogs, DevicePictureOpensThePropertySheetOnlyOnALeftClickWhenConnectedA
         EXPECT_EQ(queue.waitingActionCount(), 0u);
         if (!opens) continue;
         DevicePropertyViewController* sheet = picture.devicePropertyViewController();
-        EXPECT_EQ(sheet->modelNameTextField()->text(), "QX-9");
-        EXPECT_EQ(sheet->versionTextField()->text(), "");
-        EXPECT_EQ(sheet->deviceModelLabel()->text(), "Device model");
+        EXPECT_EQ(std::tuple(sheet->modelNameTextField()->text(), sheet->versionTextField()->text(), sheet->deviceModelLabel()->text()),
+                  std::tuple("QX-9", "", "Device model"));
         EXPECT_TRUE(sheet->okButton()->isDefault());
         sheet->okButton()->click();
         EXPECT_TRUE(idle());
     }
 }
 
-// Each answer of the name-taken alert runs its own action through the queue; Return, Escape and a close
-// the window manager sends anyway (it offers no close button of its own) answer Cancel.
+// The alert offers no close button, but a window manager may close it anyway: that answers Cancel.
 TEST_F(Dialogs, EachAlertAnswerRunsItsOwnActionThroughTheQueue)
 {
     const std::pair<int, const char*> answers[] = {{DuplicatingFileNameAlert::kCancelReturn, "cancel"},
@@ -193,8 +183,7 @@ TEST_F(Dialogs, EachAlertAnswerRunsItsOwnActionThroughTheQueue)
         EXPECT_EQ(asked->text(), "An item named 100% fuzz %@.qptc already exists.");
         EXPECT_TRUE(appDelegate.isShowingDialog());
         asked->buttonWithReturnCode(answer)->click();
-        EXPECT_EQ(log, Log{told});
-        EXPECT_TRUE(idle());
+        EXPECT_TRUE(log == Log{told} && idle()) << testing::PrintToString(log);
     }
     const std::pair<const char*, std::function<void(DuplicatingFileNameAlert*)>> closes[] = {
         {"Return", [](auto* asked) { key(asked, Qt::Key_Return); }},
@@ -209,8 +198,7 @@ TEST_F(Dialogs, EachAlertAnswerRunsItsOwnActionThroughTheQueue)
         EXPECT_FALSE(asked->windowFlags().testFlag(Qt::WindowCloseButtonHint));
         EXPECT_EQ(asked->defaultButton(), asked->buttonWithReturnCode(DuplicatingFileNameAlert::kCancelReturn));
         close(asked);
-        EXPECT_EQ(log, Log{"cancel"});
-        EXPECT_TRUE(idle());
+        EXPECT_TRUE(log == Log{"cancel"} && idle()) << testing::PrintToString(log);
     }
     auto* silent = new DuplicatingFileNameAlert("a");
     silent->showAlertInWindow(nullptr, queue, {}, {}, {});
@@ -218,8 +206,7 @@ TEST_F(Dialogs, EachAlertAnswerRunsItsOwnActionThroughTheQueue)
     EXPECT_TRUE(idle());
 }
 
-// An unplugged unit, a second one or Quit clears the dialogs: a name-taken alert let go that way, waiting
-// or showing, is answered Cancel and says what was not done, once; an answered one says nothing more.
+// An unplugged unit, a second one or Quit clears the dialogs: a let-go alert says what was not done, once.
 TEST_F(Dialogs, ANameTakenAlertTheQueueLetsGoIsAnsweredCancelAndSaysSo)
 {
     const auto ask = [this](const char* name) {
@@ -233,8 +220,7 @@ TEST_F(Dialogs, ANameTakenAlertTheQueueLetsGoIsAnsweredCancelAndSaysSo)
         queue.clearAllDialog();
         EXPECT_EQ(log, (Log{"cancel", std::string("unanswered ") + name}));
         EXPECT_FALSE(alerted && alerted->isVisible());
-        EXPECT_EQ(shownInformation(), QString::fromLatin1(name) + " was not copied");
-        EXPECT_TRUE(appDelegate.isShowingDialog());
+        EXPECT_TRUE(shownInformation() == QString::fromLatin1(name) + " was not copied" && appDelegate.isShowingDialog());
         ok();
         EXPECT_TRUE(idle());
         log.clear();
@@ -250,8 +236,7 @@ TEST_F(Dialogs, ANameTakenAlertTheQueueLetsGoIsAnsweredCancelAndSaysSo)
     const auto answered = ask("answered.qptc");
     answered->buttonWithReturnCode(DuplicatingFileNameAlert::kReplaceReturn)->click();
     queue.clearAllDialog();
-    EXPECT_EQ(log, Log{"replace"});
-    EXPECT_EQ(queue.showingSheet(), nullptr);
+    EXPECT_TRUE(log == Log{"replace"} && queue.showingSheet() == nullptr) << testing::PrintToString(log);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(waiting || showing || answered) << "every alert goes once it is done with";
 }

@@ -13,8 +13,11 @@
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
 #include "support/app/FakeEffectNeighbours.h"
+#include "support/app/PoolNodes.h"
 
 namespace effect_test {
+
+using testing_app::groupNode;
 
 // The widgets as the decisions see them: a selection, the arrows and the panel, and a log of reloads.
 class FakeEffectViews final : public EffectScreenViews {
@@ -70,15 +73,6 @@ inline std::shared_ptr<DirectoryObject> leaf(const std::shared_ptr<EffectItem>& 
     auto node = std::make_shared<DirectoryObject>();
     node->name = item->effectName;
     node->object = item;
-    return node;
-}
-
-inline std::shared_ptr<DirectoryObject> group(const std::string& name, std::vector<std::shared_ptr<DirectoryObject>> children)
-{
-    auto node = std::make_shared<DirectoryObject>();
-    node->name = name;
-    node->isGroup = true;
-    node->childDirectories = std::move(children);
     return node;
 }
 

@@ -9,18 +9,11 @@ using namespace effect_test;
 
 namespace {
 
-// Header clicks in order, and the order, arrows and stored direction each leaves.
 TEST(EffectScreenLogicTest, HeaderClicksSortAsTheHeaderRulesSay)
 {
-    struct Case {
-        const char* name;
-        std::vector<std::string> clicks;
-        bool connected;
-        std::vector<std::string> order;
-        std::string arrowColumn;
-        int arrow;
-    };
-    const std::vector<Case> cases{
+    using Names = std::vector<std::string>;
+    // The clicks, with a device or not; the order and the one arrow they leave.
+    const std::tuple<const char*, Names, bool, Names, std::string, int> cases[] = {
         {"first click on the first column descends", {"Category"}, true, {"c3", "b2", "a1"}, "Category", 2},
         {"a new column ascends", {"EffectName"}, true, {"a1", "b2", "c3"}, "EffectName", 1},
         {"a second click reverses", {"EffectName", "EffectName"}, true, {"c3", "b2", "a1"}, "EffectName", 2},
@@ -29,22 +22,21 @@ TEST(EffectScreenLogicTest, HeaderClicksSortAsTheHeaderRulesSay)
         {"Note only reselects", {"Note"}, true, {"b2", "a1", "c3"}, "", 0},
         {"nothing without a device", {"EffectName"}, false, {"b2", "a1", "c3"}, "", 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, clicks, connected, order, arrowColumn, arrow] : cases) {
+        SCOPED_TRACE(name);
         LogicRig rig;
-        rig.connected = c.connected;
+        rig.connected = connected;
         rig.logic.setEffectList({effect("b2", 2, 2), effect("a1", 1, 1), effect("c3", 3, 3)});
-        for (const auto& column : c.clicks) {
+        for (const auto& column : clicks) {
             rig.logic.mouseDownInHeaderOfTableColumn(column);
             rig.logic.didClickTableColumn(column);
         }
-        EXPECT_EQ(rig.names(), c.order);
-        for (const auto& [column, state] : rig.views.sortStates)
-            EXPECT_EQ(state, column == c.arrowColumn ? c.arrow : 0) << column;
+        EXPECT_EQ(rig.names(), order);
+        for (const auto& [column, state] : rig.views.sortStates) EXPECT_EQ(state, column == arrowColumn ? arrow : 0) << column;
     }
 }
 
-// The comparator: key first, then known before unknown and types upward, whatever the key's direction.
+// Ties break the same way whatever the key's direction.
 TEST(EffectScreenLogicTest, ComparatorBreaksTiesTheSameWayInBothDirections)
 {
     const auto a = effect("a", 7, 1, 2);
@@ -75,8 +67,6 @@ TEST(EffectScreenLogicTest, FavouritesComeFirstUnderTheAscendingArrowAndTheSortI
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"plain2", "plain1", "UNKNOWN", "fav1", "fav2"}));
 }
 
-// The selection follows its effects through a sort, and an empty one scrolls to the top; the Note header
-// sorts nothing and selects again the effect selected at the press.
 TEST(EffectScreenLogicTest, SelectionFollowsItsEffectsThroughAHeaderClick)
 {
     LogicRig rig;
@@ -98,8 +88,6 @@ TEST(EffectScreenLogicTest, SelectionFollowsItsEffectsThroughAHeaderClick)
     EXPECT_EQ(rig.names(), order);
 }
 
-// The counts: "-" until the newest count is in; an older count ending later changes nothing; a list
-// sorted by use count sorts again and keeps the selected effect selected.
 TEST(EffectScreenLogicTest, OnlyTheNewestCountAppliesAndAUsedTimesSortKeepsTheSelection)
 {
     LogicRig rig;
@@ -115,20 +103,16 @@ TEST(EffectScreenLogicTest, OnlyTheNewestCountAppliesAndAUsedTimesSortKeepsTheSe
     LogicRig::runAll(rig.background);
     rig.views.selection = {0};  // "a", used by none until the count
     LogicRig::runAll(rig.main);
-    EXPECT_TRUE(rig.logic.isUpdatedEffectUsedTimesNumber());
+    EXPECT_TRUE(rig.logic.isUpdatedEffectUsedTimesNumber() && rig.logic.effectList()[2]->effectUsedTimes == 3);
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"b", "c", "a"}));
-    EXPECT_EQ(rig.logic.effectList()[2]->effectUsedTimes, 3);
     EXPECT_EQ(rig.views.selection, (std::vector<std::size_t>{2}));
     // The first count ends last: its numbers never arrive.
     LogicRig::runAll(older);
     LogicRig::runAll(rig.main);
-    EXPECT_EQ(rig.logic.effectList()[1]->effectName, "c");
-    EXPECT_EQ(rig.logic.effectList()[1]->effectUsedTimes, 1);
+    EXPECT_EQ(std::tuple(rig.logic.effectList()[1]->effectName, rig.logic.effectList()[1]->effectUsedTimes), std::tuple("c", 1));
 }
 
-// While the unit's patch list is still being read no count is known: the cells keep "-", a right click
-// counts nothing, and what waits for the counts runs once the list is read and counted; a device that
-// goes first drops it.
+// Counted over an unread patch list every count would read 0.
 TEST(EffectScreenLogicTest, CountsWaitForTheUnitsPatchList)
 {
     LogicRig rig;
@@ -137,8 +121,7 @@ TEST(EffectScreenLogicTest, CountsWaitForTheUnitsPatchList)
     rig.logic.setIsEffectListLoaded(true);
     rig.logic.effectList()[0]->effectUsedTimes = 9;
     rig.logic.reloadDataInEffectList();
-    EXPECT_TRUE(rig.background.empty()) << "no count over an unread list";
-    EXPECT_FALSE(rig.logic.isUpdatedEffectUsedTimesNumber());
+    EXPECT_TRUE(rig.background.empty() && !rig.logic.isUpdatedEffectUsedTimesNumber()) << "no count over an unread list";
     EXPECT_EQ(rig.logic.itemForRightClickAtIndex(0)->effectUsedTimes, 9) << "not counted as 0";
     std::vector<std::int64_t> asked;
     const auto item = rig.logic.effectList()[0];
@@ -172,8 +155,7 @@ TEST(EffectScreenLogicTest, ReloadWithoutDeviceCountsNothingAndAGoneScreenTakesN
     rig.logic.setEffectList({effect("a", 1)});
     rig.connected = false;
     rig.logic.reloadDataInEffectList();
-    EXPECT_TRUE(rig.background.empty());
-    EXPECT_FALSE(rig.logic.isUpdatedEffectUsedTimesNumber());
+    EXPECT_TRUE(rig.background.empty() && !rig.logic.isUpdatedEffectUsedTimesNumber());
     std::vector<EffectScreenLogic::Task> main;
     {
         LogicRig gone;
@@ -185,17 +167,10 @@ TEST(EffectScreenLogicTest, ReloadWithoutDeviceCountsNothingAndAGoneScreenTakesN
     LogicRig::runAll(main);  // must not touch the destroyed screen
 }
 
-// Favourite, delete and recover: what the list, the coordinator and the dialogs see.
 TEST(EffectScreenLogicTest, RowActionsChangeTheItemThenQueueTheEdit)
 {
-    struct Case {
-        const char* name;
-        std::function<void(LogicRig&)> act;
-        std::vector<std::string> log;
-        bool favourite, deleted;
-        std::vector<std::size_t> selection;
-    };
-    const std::vector<Case> cases{
+    // The action; the log, b's favourite and deleted marks and the selection it leaves.
+    const std::tuple<const char*, std::function<void(LogicRig&)>, std::vector<std::string>, bool, bool, std::vector<std::size_t>> cases[] = {
         {"star", [](LogicRig& r) { r.logic.didClickFavouriteInRow(1); }, {"favourite on b"}, true, false, {1}},
         {"star of the unknown effect", [](LogicRig& r) { r.logic.didClickFavouriteInRow(2); }, {}, false, false, {}},
         {"delete keeps the row", [](LogicRig& r) { r.logic.deleteEffectAtRow(1); }, {"delete b"}, false, true, {}},
@@ -230,15 +205,14 @@ TEST(EffectScreenLogicTest, RowActionsChangeTheItemThenQueueTheEdit)
          [](LogicRig& r) { r.logic.effectList()[1]->isDeleted = r.unitGoing = true; r.logic.recoverEffectAtRow(1); },
          {}, false, true, {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, act, log, favourite, deleted, selection] : cases) {
+        SCOPED_TRACE(name);
         LogicRig rig;
         rig.logic.setEffectList({effect("a", 1), effect("b", 2), effect("UNKNOWN", 9, EffectItem::kUnknownCategoryID)});
-        c.act(rig);
-        EXPECT_EQ(rig.log, c.log);
-        EXPECT_EQ(rig.logic.effectList()[1]->isFavourite, c.favourite);
-        EXPECT_EQ(rig.logic.effectList()[1]->isDeleted, c.deleted);
-        EXPECT_EQ(rig.views.selection, c.selection);
+        act(rig);
+        EXPECT_EQ(rig.log, log);
+        EXPECT_EQ(std::pair(rig.logic.effectList()[1]->isFavourite, rig.logic.effectList()[1]->isDeleted), std::pair(favourite, deleted));
+        EXPECT_EQ(rig.views.selection, selection);
     }
 }
 
@@ -272,22 +246,17 @@ TEST(EffectScreenLogicTest, ResetClearsTheMarksOfAllThreeLevelsAndReloadsSetTheL
     auto newEffect = leaf(effect("n", 5));
     newEffect->isNew = true;
     newEffect->isIncompatible = true;
-    auto category = group("Delay", {newEffect});
+    auto category = groupNode("Delay", {newEffect});
     category->hasNewChild = true;
-    auto model = group("Rig One", {category});
+    auto model = groupNode("Rig One", {category});
     model->hasNewChild = true;
     model->isIncompatible = true;
     rig.logic.setStructureData({model});
     rig.logic.setIsEffectListLoaded(true);
     rig.views.poolSelection = {newEffect};
     rig.logic.resetEffectPoolState();
-    for (const auto& node : {model, category, newEffect}) {
-        EXPECT_FALSE(node->isNew);
-        EXPECT_FALSE(node->hasNewChild);
-        EXPECT_FALSE(node->isIncompatible);
-    }
-    // The reset made the selected effect compatible: the Load button follows at once.
-    EXPECT_TRUE(rig.views.panel.loadEnabled);
+    for (const auto& node : {model, category, newEffect}) EXPECT_FALSE(node->isNew || node->hasNewChild || node->isIncompatible);
+    EXPECT_TRUE(rig.views.panel.loadEnabled) << "the reset made the selected effect compatible";
     rig.connected = false;
     rig.logic.reloadDataInEffectPool();
     EXPECT_FALSE(rig.views.panel.loadEnabled);
@@ -305,8 +274,7 @@ TEST(EffectScreenLogicTest, FirstAppearanceWaitsForTheMainQueueLaterOnesDoNot)
     EXPECT_EQ(rig.views.calls, (std::vector<std::string>{"scrollTo 0", "validateRuler", "scrollTo 0", "validateRuler"}));
 }
 
-// The count on a thread of its own while the main thread edits the list and its items: the count reads
-// only its copies, so the thread sanitizer sees no shared data.
+// The count reads only its copies, so the thread sanitizer sees no shared data.
 TEST(EffectScreenLogicTest, CountOnItsOwnThreadWhileTheListChanges)
 {
     LogicRig rig;
@@ -334,8 +302,199 @@ TEST(EffectScreenLogicTest, CountOnItsOwnThreadWhileTheListChanges)
     for (auto& thread : threads) thread.join();
     LogicRig::runAll(arrived);  // every thread has ended
     EXPECT_TRUE(logic.isUpdatedEffectUsedTimesNumber());
-    EXPECT_EQ(logic.effectList()[0]->effectUsedTimes, 1);
-    EXPECT_EQ(logic.effectList()[1]->effectUsedTimes, 2);
+    EXPECT_EQ(std::tuple(logic.effectList()[0]->effectUsedTimes, logic.effectList()[1]->effectUsedTimes), std::tuple(1, 2));
+}
+
+using Log = std::vector<std::string>;
+
+std::shared_ptr<EffectItem> deletedEffect(const std::string& name, std::uint32_t type, bool favourite, std::int64_t used)
+{
+    auto item = effect(name, type, 1, used, favourite);
+    item->isDeleted = true;
+    return item;
+}
+
+TEST(EffectAddingTest, AddingFollowsTheChecksInOrder)
+{
+    struct Case {
+        const char* name;
+        bool connected = true;
+        bool loaded = true;
+        std::uint32_t existing = 2;
+        std::int32_t maximum = 10;
+        std::uint32_t type;
+        std::int64_t row;
+        Log log;
+        std::vector<std::string> order;
+        std::vector<std::size_t> selection;
+    };
+    const std::vector<Case> cases{
+        {"no device: nothing", false, true, 2, 10, 2, 1, {}, {"a", "d", "c"}, {}},
+        {"list unread: nothing", true, false, 2, 10, 2, 1, {}, {"a", "d", "c"}, {}},
+        {"full: the dialog alone", true, true, 10, 10, 2, 1, {"information Main_EffectFilesIsFull"}, {"a", "d", "c"}, {}},
+        {"an unlearnt capacity holds nothing", true, true, 0, -1, 2, 1, {"information Main_EffectFilesIsFull"},
+         {"a", "d", "c"}, {}},
+        {"new: inserted, added, sorted and selected", true, true, 2, 10, 2, 0, {"add new"}, {"a", "new", "c", "d"}, {1}},
+        {"new on a row past the end: the end", true, true, 2, 10, 2, 9, {"add new"}, {"a", "new", "c", "d"}, {1}},
+        {"deleted: recovered in place, unsorted", true, true, 2, 10, 4, 0, {"recover new"}, {"a", "new", "c"}, {1}},
+        {"loaded: nothing", true, true, 2, 10, 1, 0, {}, {"a", "d", "c"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogicRig rig;
+        rig.connected = c.connected;
+        rig.coordinator.existing = c.existing;
+        rig.coordinator.maximum = c.maximum;
+        rig.logic.setIsEffectListLoaded(c.loaded);
+        // Out of the sort's order on purpose: a recovery must not sort.
+        rig.logic.setEffectList({effect("a", 1), deletedEffect("d", 4, true, 7), effect("c", 3)});
+        rig.patches = {patchUsing({2}), patchUsing({2, 1})};
+        auto added = effect("new", c.type);
+        rig.logic.addItemByDraggingBlock(added, c.row);
+        EXPECT_EQ(rig.log, c.log);
+        EXPECT_EQ(rig.names(), c.order);
+        EXPECT_EQ(rig.views.selection, c.selection);
+        const bool changed = !c.log.empty() && c.log.front().rfind("information", 0) != 0;
+        if (changed) {
+            const std::size_t row = c.selection.front();
+            EXPECT_EQ(rig.logic.effectList()[row], added);
+            EXPECT_NE(std::find(rig.views.calls.begin(), rig.views.calls.end(), "scrollTo " + std::to_string(row)),
+                      rig.views.calls.end());
+        }
+        if (c.type == 4) {
+            // The recovered effect keeps the entry's favourite and count.
+            EXPECT_TRUE(added->isFavourite);
+            EXPECT_EQ(added->effectUsedTimes, 7);
+        } else if (changed) {
+            // A new effect is counted at once.
+            EXPECT_EQ(added->effectUsedTimes, 2);
+        }
+        // Past the checks the list always gives up the focus.
+        const bool passedChecks = c.connected && c.loaded && c.existing < static_cast<std::uint32_t>(std::max(c.maximum, 0));
+        EXPECT_EQ(std::count(rig.views.calls.begin(), rig.views.calls.end(), "resignFocus"), passedChecks ? 1 : 0);
+    }
+}
+
+// The count read from the device lags behind the drops.
+TEST(EffectAddingTest, OneFreePlaceTakesOneOfTwoDroppedEffects)
+{
+    LogicRig rig;
+    rig.coordinator.existing = 1;
+    rig.coordinator.maximum = 2;
+    rig.logic.setIsEffectListLoaded(true);
+    rig.logic.setEffectList({effect("a", 1)});
+    rig.logic.addItemByDraggingBlock(effect("x", 5), 1);
+    rig.logic.addItemByDraggingBlock(effect("y", 6), 2);
+    EXPECT_EQ(rig.log, (Log{"add x", "information Main_EffectFilesIsFull"}));
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a", "x"}));
+}
+
+TEST(EffectAddingTest, NewMarksGoInEveryModelAndCategory)
+{
+    LogicRig rig;
+    rig.logic.setIsEffectListLoaded(true);
+    auto x1 = leaf(effect("x", 9)), y1 = leaf(effect("y", 8)), x2 = leaf(effect("x", 9)), x3 = leaf(effect("x", 9));
+    for (const auto& node : {x1, y1, x2, x3}) node->isNew = true;
+    auto both = groupNode("Both", {x1, y1}), onlyX = groupNode("OnlyX", {x2}), other = groupNode("Other", {x3});
+    auto one = groupNode("One", {both, onlyX}), two = groupNode("Two", {other});
+    for (const auto& node : {both, onlyX, other, one, two}) node->hasNewChild = true;
+    rig.logic.setStructureData({one, two});
+    rig.logic.addItemByDraggingBlock(effect("x", 9), 0);
+    EXPECT_EQ(std::tuple(x1->isNew, x2->isNew, x3->isNew, y1->isNew), std::tuple(false, false, false, true));
+    EXPECT_EQ(std::tuple(both->hasNewChild, onlyX->hasNewChild, one->hasNewChild, other->hasNewChild, two->hasNewChild),
+              std::tuple(true, false, true, false, false));
+    EXPECT_NE(std::find(rig.views.calls.begin(), rig.views.calls.end(), "reloadPool"), rig.views.calls.end());
+}
+
+TEST(EffectAddingTest, LoadButtonTakesOneCompatibleEffect)
+{
+    auto echo = leaf(effect("Echo", 11)), wah = leaf(effect("Wah", 12)), odd = leaf(effect("Odd", 13));
+    odd->isIncompatible = true;
+    auto delay = groupNode("Delay", {echo, wah, odd});
+    const std::tuple<const char*, std::vector<std::shared_ptr<DirectoryObject>>, Log> cases[] = {
+        {"none", {}, {}}, {"a group", {delay}, {}}, {"two", {echo, wah}, {}}, {"incompatible", {odd}, {}}, {"one", {echo}, {"add Echo"}}};
+    for (const auto& [name, selection, log] : cases) {
+        SCOPED_TRACE(name);
+        LogicRig rig;
+        rig.logic.setIsEffectListLoaded(true);
+        rig.logic.setStructureData({groupNode("Rig", {delay})});
+        rig.views.poolSelection = selection;
+        rig.logic.didClickSaveToDeviceButton();
+        EXPECT_EQ(rig.log, log);
+        if (!log.empty()) {
+            ASSERT_EQ(rig.logic.effectList().size(), 1u);
+            EXPECT_NE(rig.logic.effectList()[0].get(), echo->effectItem());
+        }
+    }
+    LogicRig rig;
+    rig.logic.setStructureData({groupNode("Rig", {delay})});
+    const auto own = rig.logic.poolItemOfType(12);
+    ASSERT_TRUE(own);
+    EXPECT_TRUE(own->effectName == "Wah" && own.get() != wah->effectItem()) << "a copy of the pool's own";
+    EXPECT_FALSE(rig.logic.poolItemOfType(99));
+}
+
+TEST(EffectAddingTest, MenuAnswersFindTheirEffectAgainAndCheckTheirIndex)
+{
+    const std::tuple<const char*, std::function<void(EffectScreenLogic&, const std::shared_ptr<EffectItem>& b)>, Log> cases[] = {
+        {"favourite after a sort", [](auto& logic, auto& b) { logic.didClickOnFavoriteButton(true, 0, b); },
+         {"favourite on b"}},
+        {"favourite out of range", [](auto& logic, auto&) { logic.didClickOnFavoriteButton(true, 7); }, {}},
+        {"favourite of the unknown effect", [](auto& logic, auto&) { logic.didClickOnFavoriteButton(true, 2); }, {}},
+        {"delete after a sort", [](auto& logic, auto& b) { logic.didClickOnDeletingButtonAtIndex(0, b); },
+         {"delete b"}},
+        {"delete out of range", [](auto& logic, auto&) { logic.didClickOnDeletingButtonAtIndex(3); }, {}},
+        {"delete of a gone effect", [](auto& logic, auto&) { logic.didClickOnDeletingButtonAtIndex(0, effect("z", 9)); },
+         {}},
+        // An update put a new object in b's row under the question: the answer is for the effect.
+        {"delete of a replaced effect",
+         [](auto& logic, auto&) { logic.didClickOnDeletingButtonAtIndex(0, effect("b", 2)); }, {"delete b"}},
+        {"recovery asks", [](auto& logic, auto& b) { logic.didClickOnRecoveryButtonAtIndex(0, b); },
+         {"confirm Effect_LoadingToDeviceConfirmation b (first default)"}},
+        {"recovery out of range", [](auto& logic, auto&) { logic.didClickOnRecoveryButtonAtIndex(30); }, {}},
+        {"property", [](auto& logic, auto& b) { logic.didClickOnPropertyButtonAtIndex(0, b); }, {"property b"}},
+        {"property by row", [](auto& logic, auto&) { logic.didClickOnPropertyButtonAtIndex(0); }, {"property a"}},
+        {"property of the unknown effect", [](auto& logic, auto&) { logic.didClickOnPropertyButtonAtIndex(2); }, {}},
+        {"property out of range", [](auto& logic, auto&) { logic.didClickOnPropertyButtonAtIndex(3); }, {}},
+    };
+    for (const auto& [name, act, log] : cases) {
+        SCOPED_TRACE(name);
+        LogicRig rig;
+        auto b = effect("b", 2);
+        // The menu was opened on row 0 for b; a sort has moved b to row 1 since.
+        rig.logic.setEffectList({effect("a", 1), b, effect("UNKNOWN", 3, EffectItem::kUnknownCategoryID)});
+        act(rig.logic, b);
+        EXPECT_EQ(rig.log, log);
+    }
+}
+
+TEST(EffectAddingTest, RecoveryAsksBeforeTheCapacityAndDeletingHasNone)
+{
+    LogicRig rig;
+    rig.coordinator.existing = 5;
+    rig.coordinator.maximum = 5;
+    auto gone = deletedEffect("gone", 2, false, 0);
+    rig.logic.setEffectList({effect("a", 1), gone});
+    rig.logic.didClickOnRecoveryButtonAtIndex(1, gone);
+    ASSERT_EQ(rig.log.size(), 1u);
+    rig.dialogs.first();
+    EXPECT_EQ(rig.log.back(), "information Main_EffectFilesIsFull");
+    EXPECT_TRUE(gone->isDeleted);
+    rig.logic.didClickOnDeletingButtonAtIndex(0, rig.logic.effectList()[0]);
+    EXPECT_EQ(rig.log.back(), "delete a");
+    EXPECT_TRUE(rig.logic.effectList()[0]->isDeleted);
+}
+
+// So the delete question never says 0 for an effect that patches use.
+TEST(EffectAddingTest, RightClickCountsTheEffectWhileTheCountsAreNotIn)
+{
+    LogicRig rig;
+    rig.logic.setEffectList({effect("a", 1)});
+    rig.patches = {patchUsing({1}), patchUsing({1, 2}), patchUsing({3})};
+    const auto item = rig.logic.itemForRightClickAtIndex(0);
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->effectUsedTimes, 2);
+    EXPECT_FALSE(rig.logic.itemForRightClickAtIndex(1));
 }
 
 }  // namespace

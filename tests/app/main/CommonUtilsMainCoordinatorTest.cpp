@@ -15,8 +15,7 @@ using sim::RequestKey;
 
 namespace {
 
-// The main window's adapter over the real coordinator and the simulated unit: what the window asks of it
-// reaches the unit and the disk, and the program ends only when the coordinator says so.
+// The main window's adapter over the real coordinator and the simulated unit.
 class MainCoordinatorAdapter : public PatchTransfer {
 protected:
     void SetUp() override
@@ -47,7 +46,6 @@ protected:
     std::size_t ejectsAtTheEnd = 0;
 };
 
-// Quit during a group write: every slot of it is written, then the unit is ejected, then the program ends.
 TEST_F(MainCoordinatorAdapter, QuitDuringAWriteLetsItFinishThenEjectsThenEnds)
 {
     const auto before = unit.device().requestCount(kEject);
@@ -68,7 +66,6 @@ TEST_F(MainCoordinatorAdapter, QuitDuringAWriteLetsItFinishThenEjectsThenEnds)
     EXPECT_EQ(terminated, 1);
 }
 
-// A unit that stops answering during the write still lets the program end, within the quit watchdog.
 TEST_F(MainCoordinatorAdapter, QuitWithAUnitThatNeverAnswersEndsWithinTheWatchdog)
 {
     unit.faultAt(RequestKey::maker(0x45), 1, sim::DeviceUnit::Fault::SilentForGood);
@@ -84,8 +81,6 @@ TEST_F(MainCoordinatorAdapter, QuitWithAUnitThatNeverAnswersEndsWithinTheWatchdo
     EXPECT_EQ(terminated, 1);
 }
 
-// The unit's folders go when the window asks after an eject or a loss (once the coordinator's queue took
-// the removal); a patch copy is written.
 TEST_F(MainCoordinatorAdapter, TheDeviceFoldersGoAndAPatchCopyIsWritten)
 {
     // The program's transport dumps into the same root; here it has one of its own.
@@ -103,8 +98,7 @@ TEST_F(MainCoordinatorAdapter, TheDeviceFoldersGoAndAPatchCopyIsWritten)
     EXPECT_FALSE(fs::exists(utils->pathUnderRoot(CommonUtils::kTempDevice)));
 }
 
-// The crash hook's eject has reached the unit's cable when the hook's wait ends, even with the
-// coordinator's own queue stuck in the task that failed.
+// Even with the coordinator's own queue stuck in the task that failed.
 TEST_F(MainCoordinatorAdapter, TheCrashHooksEjectGoesOutWhileTheCoordinatorsQueueIsStuck)
 {
     std::promise<void> release;

@@ -71,23 +71,9 @@ TEST_F(OptionMenuStateTest, ReadsStoredValuesAndRepairsWhatIsMissingOrDamaged)
     }
 }
 
-// The user's choice kept in a file the option path links to is read, and written, through the link; what
-// cannot be read now is no damaged content and stays.
-TEST_F(OptionMenuStateTest, ALinkIsReadAndWrittenThroughAndAnUnreadableFileIsLeftAlone)
+// What cannot be read now is no damaged content and stays.
+TEST_F(OptionMenuStateTest, AnUnreadableFileIsLeftAlone)
 {
-    const auto target = fs::path(folder.path()) / "elsewhere.plist";
-    store(target, platform::PlistValue(platform::PlistDictionary{{OptionMenuState::kApplicationUpdatingKey, false},
-                                                                 {OptionMenuState::kDeviceUpdatingKey, true}}));
-    fs::create_symlink(target.filename(), path());
-    OptionMenuState options(path());
-    options.read();
-    EXPECT_EQ(Options(options.applicationUpdating(), options.deviceUpdating()), Options(false, true));
-    EXPECT_TRUE(fs::is_symlink(path()));
-    options.toggleDeviceUpdating();
-    EXPECT_TRUE(fs::is_symlink(path()));
-    EXPECT_EQ(deviceOption(target), false);
-    EXPECT_EQ(platform::PropertyList::readFile(target)->get(OptionMenuState::kApplicationUpdatingKey).asBool(), false);
-    fs::remove(path());
     fs::create_directory(path());
     OptionMenuState unreadable(path());
     unreadable.read();
@@ -95,69 +81,56 @@ TEST_F(OptionMenuStateTest, ALinkIsReadAndWrittenThroughAndAnUnreadableFileIsLef
     EXPECT_TRUE(fs::is_directory(path()));
 }
 
-// A link to a file that is no option file (the user's own, outside the data folder) or to nothing is never
-// written through: a plain option file takes the link's place, and the file it pointed at stays as it was.
-TEST_F(OptionMenuStateTest, ALinkToAnythingButAnOptionFileIsReplacedNeverWrittenThrough)
-{
-    const auto outside = fs::path(folder.path()) / "notes.txt";
-    for (const bool missing : {false, true}) {
-        SCOPED_TRACE(missing ? "a link to nothing" : "a link to the user's own file");
-        fs::remove(path());
-        fs::remove(outside);
-        if (!missing) std::ofstream(outside) << "the user's own notes\n";
-        fs::create_symlink(outside, path());
-        OptionMenuState options(path());
-        options.read();
-        options.toggleDeviceUpdating();
-        EXPECT_FALSE(fs::is_symlink(path()));
-        EXPECT_EQ(deviceOption(path()), false);
-        EXPECT_EQ(fs::exists(outside), !missing);
-        EXPECT_EQ(text(outside), missing ? "" : "the user's own notes\n");
-    }
-}
-
-// A link pointed elsewhere during the run (a tool managing the user's dotfiles) is never written through:
-// only the file the read found, while the link still names it; otherwise a plain file takes the link's
-// place. A write handed to the queue before the link moved is judged when it runs.
+// Only the found option file is written through, while the link still names it; any other target is
+// replaced by a plain file and stays as it was. A queued write is judged when it runs.
 TEST_F(OptionMenuStateTest, OnlyTheFileTheReadFoundIsWrittenThroughTheLink)
 {
     const fs::path found = fs::path(folder.path()) / "found.plist";
     const fs::path other = fs::path(folder.path()) / "other.plist";
     const fs::path notes = fs::path(folder.path()) / "notes.txt";
-    // The change between the read and the write; whether the write was handed over before it; whether it is
-    // written into the found file, the link kept.
-    const std::tuple<const char*, std::function<void()>, bool, bool> cases[] = {
-        {"unchanged", [] {}, false, true},
-        {"pointed at the user's notes", [&] { fs::remove(path()); fs::create_symlink(notes, path()); }, false, false},
-        {"pointed at another option file", [&] { fs::remove(path()); fs::create_symlink(other, path()); }, false, false},
-        {"pointed at the notes after the write was queued", [&] { fs::remove(path()); fs::create_symlink(notes, path()); },
-         true, false},
-        {"the found file replaced by a link to the notes", [&] { fs::remove(found); fs::create_symlink(notes, found); },
-         false, false},
-        {"the link removed", [&] { fs::remove(path()); }, false, false},
+    const fs::path gone = fs::path(folder.path()) / "gone.plist";
+    const auto relink = [this](const fs::path& to) { fs::remove(path()), fs::create_symlink(to, path()); };
+    enum When { BeforeRead, AfterRead, AfterQueued };
+    // The change to the link, when it comes, and whether the write goes into the found file, the link kept.
+    const std::tuple<const char*, std::function<void()>, When, bool> cases[] = {
+        {"unchanged", [] {}, AfterRead, true},
+        {"a link to the user's own file from the start", [&] { relink(notes); }, BeforeRead, false},
+        {"a link to nothing from the start", [&] { relink(gone); }, BeforeRead, false},
+        {"pointed at the user's notes", [&] { relink(notes); }, AfterRead, false},
+        {"pointed at another option file", [&] { relink(other); }, AfterRead, false},
+        {"pointed at the notes after the write was queued", [&] { relink(notes); }, AfterQueued, false},
+        {"the found file replaced by a link to the notes", [&] { fs::remove(found), fs::create_symlink(notes, found); },
+         AfterRead, false},
+        {"the link removed", [&] { fs::remove(path()); }, AfterRead, false},
     };
-    for (const auto& [name, change, queued, throughLink] : cases) {
+    for (const auto& [name, change, when, throughLink] : cases) {
         SCOPED_TRACE(name);
         for (const auto& file : {path(), found, other, notes}) fs::remove(file);
-        const platform::PlistValue stored(platform::PlistDictionary{{OptionMenuState::kApplicationUpdatingKey, true},
+        const platform::PlistValue stored(platform::PlistDictionary{{OptionMenuState::kApplicationUpdatingKey, false},
                                                                     {OptionMenuState::kDeviceUpdatingKey, true}});
         store(found, stored);
         store(other, stored);
         std::ofstream(notes) << "the user's own notes\n";
         const std::string otherBefore = text(other);
-        fs::create_symlink(found, path());
+        fs::create_symlink(found.filename(), path());  // a link relative to its folder
         std::vector<std::function<void()>> pending;
         OptionMenuState options(path(), [&](std::function<void()> write) { pending.push_back(std::move(write)); });
+        if (when == BeforeRead) change();
         options.read();
-        ASSERT_TRUE(pending.empty());
-        if (queued) options.toggleDeviceUpdating();
-        change();
-        if (!queued) options.toggleDeviceUpdating();
+        if (when != BeforeRead) {
+            EXPECT_TRUE(pending.empty()) << "a good file needs no repair";
+            EXPECT_EQ(Options(options.applicationUpdating(), options.deviceUpdating()), Options(false, true)) << "read through the link";
+        }
+        if (when == AfterQueued) options.toggleDeviceUpdating();
+        if (when != BeforeRead) change();
+        if (when != AfterQueued) options.toggleDeviceUpdating();
         for (auto& write : pending) write();
         EXPECT_EQ(text(notes), "the user's own notes\n");
         EXPECT_EQ(text(other), otherBefore);
+        EXPECT_FALSE(fs::exists(gone));
         EXPECT_EQ(fs::is_symlink(path()), throughLink);
         EXPECT_EQ(deviceOption(throughLink ? found : path()), false);
+        EXPECT_TRUE(!throughLink || platform::PropertyList::readFile(found)->get(OptionMenuState::kApplicationUpdatingKey).asBool() == false);
     }
 }
 
@@ -175,8 +148,7 @@ TEST_F(OptionMenuStateTest, ToggleWritesBothOptionsAndTwiceRestoresTheFile)
     EXPECT_TRUE(options.applicationUpdating() && options.deviceUpdating());
 }
 
-// The program hands its writes to a queue: each must write the values of its own moment, in order, whatever
-// the options are by the time it runs.
+// The program hands its writes to a queue: each writes the values of its own moment, in order.
 TEST_F(OptionMenuStateTest, HandedOverWritesCarryTheirOwnMomentsValuesInOrder)
 {
     std::vector<std::function<void()>> pending;

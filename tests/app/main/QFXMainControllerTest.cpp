@@ -30,8 +30,11 @@
 #include "platform/bundle/Localizer.h"
 #include "support/app/Events.h"
 #include "support/app/MainControllerRig.h"
+#include "../effect/EffectScreenFakes.h"
 
 namespace {
+
+using effect_test::effect;
 
 class QFXMainControllerTest : public testing_app::MainControllerRig {
 protected:
@@ -46,16 +49,15 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     EXPECT_EQ(coordinator.delegate, static_cast<CommonUtilsDelegate*>(&controller));
     EXPECT_TRUE(controller.menuAction(Action::InformUpdatingApplication)->isChecked());
     EXPECT_TRUE(controller.checkConnectionStatusTimer().isActive());
-    EXPECT_TRUE(enabled(Action::ConnectDevice));
-    EXPECT_FALSE(enabled(Action::DisconnectDevice));
+    const auto items = [this] {
+        return std::tuple(enabled(Action::ConnectDevice), enabled(Action::DisconnectDevice), enabled(Action::DeviceInformation));
+    };
+    EXPECT_EQ(items(), std::tuple(true, false, false));
     EXPECT_FALSE(enabled(Action::Manual)) << "no guide installed here";
     controller.deviceConnectWithState(1);
-    EXPECT_FALSE(enabled(Action::ConnectDevice));
-    EXPECT_TRUE(enabled(Action::DisconnectDevice));
-    EXPECT_TRUE(enabled(Action::DeviceInformation));
+    EXPECT_EQ(items(), std::tuple(false, true, true));
     controller.deviceDisonnect();
-    EXPECT_TRUE(enabled(Action::ConnectDevice));
-    EXPECT_FALSE(enabled(Action::DeviceInformation));
+    EXPECT_EQ(items(), std::tuple(true, false, false));
     // The lost-connection sheet is up: Quit stays offered, to end the program once it is answered.
     settle();
     EXPECT_TRUE(enabled(Action::Quit));
@@ -67,9 +69,7 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     EXPECT_EQ(log, (testing_app::CallLog{"closeApp"}));
 }
 
-// A sheet is answered by its own buttons: it carries no Quit of its own, a close the window manager sends
-// it anyway does what Escape does there (nothing), and Ctrl+Q pressed on it, like the main window's close,
-// waits for it: once it is answered, the program quits without Ctrl+Q pressed again.
+// A sheet takes no Quit and no window close of its own: the Quit waits for its answer.
 TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
 {
     window.show();
@@ -89,19 +89,16 @@ TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
     window.close();
     settle();
     ASSERT_TRUE(sheet && sheet->isVisible());
-    EXPECT_TRUE(appDelegate.isShowingDialog());
-    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(appDelegate.isShowingDialog() && window.isVisible());
     EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
-    EXPECT_EQ(busy(), quitAfterSheet());
-    EXPECT_TRUE(controller.deviceWorkLabel()->isVisible());
+    EXPECT_TRUE(busy() == quitAfterSheet() && controller.deviceWorkLabel()->isVisible());
     dialogQueue.informationView()->okButton()->click();
     settle();
     EXPECT_FALSE(appDelegate.isShowingDialog());
     EXPECT_EQ(closes(), 1) << testing::PrintToString(log);
 }
 
-// Ctrl+Q quits from the window, and from a popover open over it (the undo popover, a row's menu), which
-// takes the keys while it shows: the key is not lost to it.
+// A popover takes the keys while it shows: Ctrl+Q must not be lost to it.
 TEST_F(QFXMainControllerTest, CtrlQQuitsFromTheWindowAndFromAPopoverOverIt)
 {
     window.show();
@@ -122,9 +119,7 @@ TEST_F(QFXMainControllerTest, CtrlQQuitsFromTheWindowAndFromAPopoverOverIt)
     delete targets[1];
 }
 
-// The kept Quit waits for every sheet in line, not only the one it was pressed on: a message queued behind
-// a sheet opens and is read before the program ends, and so is the word that the unit was unplugged
-// meanwhile. Ctrl+Q pressed in a sheet's text field is neither typed there nor lost.
+// Ctrl+Q in a sheet's text field is neither typed there nor lost, and waits for every sheet queued behind.
 TEST_F(QFXMainControllerTest, AQuitKeptOnASheetWaitsForTheSheetsQueuedBehindIt)
 {
     // Quit's key is Ctrl+Q whatever the desktop's theme binds (the offscreen one binds none).
@@ -162,8 +157,7 @@ TEST_F(QFXMainControllerTest, AQuitKeptOnASheetWaitsForTheSheetsQueuedBehindIt)
     EXPECT_EQ(closes(), 1) << testing::PrintToString(log);
 }
 
-// The option items and their handlers, by the names the menu's wiring uses; the file keeps what they set.
-// Only the shown screen sits in the window, and the version window is kept.
+// The option items by the names the menu's wiring uses; only the shown screen sits in the window.
 TEST_F(QFXMainControllerTest, TheOptionItemsShowWhatTheirHandlersSetAndTheFileKeepsIt)
 {
     const auto checks = [this] {
@@ -185,13 +179,11 @@ TEST_F(QFXMainControllerTest, TheOptionItemsShowWhatTheirHandlersSetAndTheFileKe
     EXPECT_EQ(controller.effectManager().view()->parentWidget(), nullptr);
     controller.didClickVersionMenu();
     QWidget* first = controller.appVersionWindow();
-    ASSERT_NE(first, nullptr);
     controller.menuAction(Action::Version)->trigger();
-    EXPECT_EQ(controller.appVersionWindow(), first);
+    ASSERT_TRUE(first != nullptr && controller.appVersionWindow() == first);
     first->close();
 }
 
-// The end asked for after a terminating report comes even while more sheets wait behind the one showing.
 TEST_F(QFXMainControllerTest, TheEndAfterATerminatingReportComesThoughSheetsWait)
 {
     window.show();
@@ -206,12 +198,10 @@ TEST_F(QFXMainControllerTest, TheEndAfterATerminatingReportComesThoughSheetsWait
     // Only a guard against a hang: the loop ends long before.
     QTimer::singleShot(std::chrono::seconds(30), [] { QCoreApplication::exit(7); });
     EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_EQ(dialogQueue.showingSheet(), nullptr);
-    EXPECT_EQ(dialogQueue.waitingActionCount(), 0u);
+    EXPECT_TRUE(dialogQueue.showingSheet() == nullptr && dialogQueue.waitingActionCount() == 0u);
     window.hide();
 }
 
-// The memory figure and its unit read "31 % used", one space apart.
 TEST_F(QFXMainControllerTest, TheMemoryFigureAndItsUnitAreOneSpaceApart)
 {
     window.show();
@@ -239,20 +229,11 @@ TEST(InformationWindows, TakeTheirContentsSizeWideEnoughForTheTitleAndWithinTheS
     EXPECT_EQ(QFXMainController::infoWindowSize(QSize(1400, 900), 120, screen), QSize(1286, 688));
 }
 
-// The effect screen counts uses once the unit's patches are read, not before (where every count would
-// read 0), and an effect updated after the count keeps its count.
+// Counted before the patches are read, every count would read 0.
 TEST_F(QFXMainControllerTest, UseCountsComeWithThePatchListAndSurviveAnUpdate)
 {
-    const auto patchUsing = [](std::int64_t type) {
-        auto patch = std::make_shared<PatchItem>();
-        patch->effectDictionnary["NumberOfSlot"] = platform::PlistValue(std::int64_t{1});
-        patch->effectDictionnary["slot 0"] = platform::PlistValue(platform::PlistDictionary{
-            {"effectType", platform::PlistValue(type)}, {"useUnitNum", platform::PlistValue(std::int64_t{1})}});
-        return patch;
-    };
-    auto echo = std::make_shared<EffectItem>();
-    echo->effectName = "Echo";
-    echo->effectType = 7;
+    using effect_test::patchUsing;
+    auto echo = effect("Echo", 7);
     controller.deviceConnectWithState(1);
     controller.effectListFromDevice({echo});
     const QModelIndex index = controller.effectManager().view()->findChild<QAbstractItemView*>(
@@ -260,7 +241,7 @@ TEST_F(QFXMainControllerTest, UseCountsComeWithThePatchListAndSurviveAnUpdate)
     const auto used = [&index] { return index.data().toString().toStdString(); };
     settle();
     EXPECT_EQ(used(), "-") << "the patches are still being read";
-    controller.patchListFromDevice({patchUsing(7), patchUsing(7), patchUsing(3)}, {"A", "B", "C"});
+    controller.patchListFromDevice({patchUsing({7}), patchUsing({7}), patchUsing({3})}, {"A", "B", "C"});
     ASSERT_TRUE(testing_app::processEventsUntil([&] { return used() != "-"; }));
     EXPECT_EQ(used(), "2");
     auto newer = std::make_shared<EffectItem>(*echo);
@@ -270,8 +251,7 @@ TEST_F(QFXMainControllerTest, UseCountsComeWithThePatchListAndSurviveAnUpdate)
     EXPECT_EQ(used(), "2");
 }
 
-// Run in English and again under a Japanese locale: no text of the window's chrome, its menus or the update
-// notice is fixed in the code, so each is a value of the interface language's own table.
+// Run in English and again under a Japanese locale (see CMakeLists.txt).
 TEST_F(QFXMainControllerTest, EveryTextOfTheChromeAndTheMenusComesFromTheLanguagesTable)
 {
     const std::string language = platform::Localizer::languageFromEnvironment();
@@ -285,10 +265,8 @@ TEST_F(QFXMainControllerTest, EveryTextOfTheChromeAndTheMenusComesFromTheLanguag
         for (QAction* item : menu->actions())
             if (!item->isSeparator()) shown.push_back(item->text());
     }
-    shown.push_back(controller.ejectButton()->text());
-    shown.push_back(controller.memoryUnitDesctiptionLabel()->text());
-    for (QLabel* icon : {controller.deviceSyncIcon(), controller.serverSyncIcon()})
-        shown.push_back(icon->toolTip());
+    shown.insert(shown.end(), {controller.ejectButton()->text(), controller.memoryUnitDesctiptionLabel()->text(),
+                               controller.deviceSyncIcon()->toolTip(), controller.serverSyncIcon()->toolTip()});
     EffectUpdateView notice;
     // Its title; the count line is a format the table fills.
     for (QLabel* label : notice.findChildren<QLabel*>())
@@ -297,20 +275,17 @@ TEST_F(QFXMainControllerTest, EveryTextOfTheChromeAndTheMenusComesFromTheLanguag
     ASSERT_GT(shown.size(), 15u);
     for (const QString& text : shown) EXPECT_TRUE(values.count(text)) << language << ": " << text.toStdString();
     // The version lines of the notice and of the effect pool's panel: a label of the table and the numbers.
-    auto effect = std::make_shared<EffectItem>();
-    effect->effectName = "Drive";
-    effect->effectVersion = "1.02";
+    auto drive = effect("Drive", 1);
+    drive->effectVersion = "1.02";
     const std::string versionWord = table->entries().at("Effect_Version");
-    auto leaf = std::make_shared<DirectoryObject>();
-    leaf->object = effect;
     // Help > Version and the splash: the table's own "System Version" line.
     std::string programVersion = table->entries().at("Main_SystemVersion");
     programVersion.replace(programVersion.find("%@"), 2, "1.4.2");
     FlashWindowController splash;
     splash.setVersion("1.4.2");
     const std::vector<std::pair<std::string, std::string>> versionLines = {
-        {EffectUpdateView::versionText({effect, "1.01"}).toStdString(), versionWord + ":   1.01 \u2192 1.02"},
-        {EffectPoolPanel::forSelection({leaf}, false, false, {}).version, versionWord + ": 1.02"},
+        {EffectUpdateView::versionText({drive, "1.01"}).toStdString(), versionWord + ":   1.01 \u2192 1.02"},
+        {EffectPoolPanel::forSelection({effect_test::leaf(drive)}, false, false, {}).version, versionWord + ": 1.02"},
         {ApplicationVersionView::versionText(std::string("1.4.2")).toStdString(), programVersion},
         {splash.versionText()->text().toStdString(), programVersion},
     };
@@ -324,8 +299,6 @@ TEST_F(QFXMainControllerTest, EveryTextOfTheChromeAndTheMenusComesFromTheLanguag
     for (const QString& text : shown) EXPECT_FALSE(latinWord.match(text).hasMatch()) << text.toStdString();
 }
 
-// The eject button follows the Disconnect item, says when its eject waits, and looks disabled when it is;
-// a refused eject gives it back, a done one leaves it disabled with its title.
 TEST_F(QFXMainControllerTest, TheEjectButtonShowsWhenItCanActAndWhenItsEjectWaits)
 {
     QPushButton* eject = controller.ejectButton();
@@ -350,24 +323,19 @@ TEST_F(QFXMainControllerTest, TheEjectButtonShowsWhenItCanActAndWhenItsEjectWait
     EXPECT_GT(disabledInk - darkestInk(), 60);
     eject->click();
     EXPECT_EQ(acting(), std::pair(false, false));
-    EXPECT_EQ(eject->text(), QueueMainDialogs::textOf("Main_EjectWaiting"));
-    EXPECT_NE(eject->text(), title);
+    EXPECT_TRUE(eject->text() == QueueMainDialogs::textOf("Main_EjectWaiting") && eject->text() != title);
     // It waits greyed, as a disabled button, not in the ink of one that acts.
     EXPECT_LT(disabledInk - darkestInk(), 20);
     controller.ejectDeviceWithState(0);
-    EXPECT_EQ(eject->text(), title);
-    EXPECT_TRUE(eject->isEnabled());
+    EXPECT_TRUE(eject->text() == title && eject->isEnabled());
     eject->click();
     EXPECT_FALSE(eject->isEnabled());
     controller.ejectDeviceWithState(1);
-    EXPECT_EQ(eject->text(), title);
-    EXPECT_FALSE(eject->isEnabled());
+    EXPECT_TRUE(eject->text() == title && !eject->isEnabled());
     dialogQueue.clearAllDialog();
 }
 
-// The longest busy line (a counted write, the eject that waits for it and the pool's copies) shows whole,
-// beside the Eject button, not under it, in all the room left of the tabs; where it breaks, it breaks
-// between words (run in Japanese too: after a full stop, never between two letters of a word).
+// Run in Japanese too: a break falls after a full stop, never between two letters of a word.
 TEST_F(QFXMainControllerTest, TheLongestBusyLineShowsWholeBesideTheEjectButton)
 {
     window.show();
@@ -412,7 +380,6 @@ TEST_F(QFXMainControllerTest, TheLongestBusyLineShowsWholeBesideTheEjectButton)
     window.hide();
 }
 
-// The main window as people see it, through a connection, both screens, an eject and an unplug.
 TEST_F(QFXMainControllerTest, OnScreenThroughAConnectionAndItsEnd)
 {
     if (!testing_app::hasDisplay()) GTEST_SKIP() << "no X display";
@@ -426,13 +393,8 @@ TEST_F(QFXMainControllerTest, OnScreenThroughAConnectionAndItsEnd)
     window.show();
     controller.didDoSynchronizationActionServer("sync");
     shoot("main-start");
-    auto pool = std::make_shared<DirectoryObject>();
-    pool->name = "Rig One";
-    auto echo = std::make_shared<EffectItem>();
-    echo->effectName = "Echo";
-    pool->childDirectories.push_back(std::make_shared<DirectoryObject>());
-    pool->childDirectories[0]->name = "Echo";
-    controller.serverDirectoryObject({pool});
+    auto echo = effect("Echo", 7);
+    controller.serverDirectoryObject({effect_test::groupNode("Rig One", {effect_test::leaf(echo)})});
     controller.didFinishSynchronizationActionServer("sync");
     controller.patchPoolDirectoryObject({});
     controller.deviceConnectWithState(1);

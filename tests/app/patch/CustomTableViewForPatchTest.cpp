@@ -14,15 +14,20 @@
 #include "app/controls/RightClickButton.h"
 #include "app/patch/BankColorTable.h"
 #include "app/patch/OptionMenuForPatchViewController.h"
+#include "app/patch/PatchCommentCellView.h"
+#include "app/patch/PatchNameCellView.h"
 #include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchListTableModel.h"
 #include "library/undo/ChangePositionAction.h"
+#include "library/undo/ChangeTextAction.h"
 #include "library/undo/SelectionAction.h"
 #include "support/app/Contrast.h"
 #include "PatchCases.h"
 
 namespace testing_app {
 namespace {
+
+using Texts = std::pair<std::string, std::string>;  // a record's old and new text
 
 // The menu's questions and buttons, logged.
 class FakeRightClick final : public TableViewForPatchRightClickDelegate {
@@ -59,7 +64,12 @@ protected:
     bool activate() { return testing_app::activate(*screen->view()); }
     void click(int row, int column, Qt::MouseButton button = Qt::LeftButton, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        testing_app::click(list().viewport(), list().visualRect(list().model()->index(row, column)).center(), button, modifiers);
+        testing_app::click(list().viewport(), cell(row, column), button, modifiers);
+    }
+    QPoint cell(int row, int column) { return list().visualRect(list().model()->index(row, column)).center(); }
+    void send(QEvent::Type type, QPoint at, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        mouse(list().viewport(), type, at, Qt::LeftButton, modifiers);
     }
     void pressF2() { key(&list(), Qt::Key_F2, Qt::NoModifier, {}, QEvent::KeyRelease); }
     QWidget* editor() { return screen->patchListDelegate()->editor(); }
@@ -88,34 +98,6 @@ TEST_F(CustomTableViewForPatchTest, CtrlASelectsEveryRowWithoutARecord)
     EXPECT_EQ(list().selectionList(), all);
     EXPECT_EQ(list().selectedRows(), all);
     EXPECT_EQ(records(), 0u);
-}
-
-// As the row whose name starts with it would be, unrecorded and untold.
-TEST_F(CustomTableViewForPatchTest, CommittedInputMethodTextSelectsNoRow)
-{
-    load(10);
-    click(1, 1);
-    log.clear();
-    undo.clearUndoStack();
-    list().setFocus();
-    commitText(&list(), QStringLiteral("P5"));
-    EXPECT_EQ(list().selectedRows(), Rows{1});
-    EXPECT_EQ(records(), 0u);
-    EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
-}
-
-TEST_F(CustomTableViewForPatchTest, CtrlZUndoesUnlessAllIsBeingRestored)
-{
-    int undone = 0;
-    center.addObserver(UndoController::kUndoChangePosition, nullptr, [&](const platform::Notification&) { ++undone; });
-    for (const bool restoring : {true, false}) {
-        appDelegate.setIsRestoringAll(restoring);
-        undo.addActionStack(std::make_shared<ChangePositionAction>());
-        key(&list(), Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
-        key(&list(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("Z"));
-    }
-    EXPECT_EQ(undone, 1);
-    EXPECT_EQ(records(), 1u);
 }
 
 TEST_F(CustomTableViewForPatchTest, AClickSelectsAFilledRowOnceAndTellsTheDevice)
@@ -498,6 +480,249 @@ TEST(CustomTableViewForPatchRuler, ShowsOnlyWhenTheRowsReachBeyondTheVisibleArea
         table.reloadData();
         EXPECT_EQ(table.rulerVisible(), expanded) << visible;
     }
+}
+
+TEST_F(CustomTableViewForPatchTest, ShiftSelectsARangeAndCtrlZPutsTheSelectionBack)
+{
+    load(12);
+    click(5, 1);
+    click(2, 1, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(list().selectedRows(), (Rows{2, 3, 4, 5}));
+    EXPECT_EQ(list().selectionList(), (Rows{5, 4, 3, 2}));
+    click(8, 1, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(list().selectedRows(), (Rows{5, 6, 7, 8}));
+
+    log.clear();
+    key(&list(), Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
+    EXPECT_EQ(list().selectedRows(), (Rows{2, 3, 4, 5}));
+    // The row that was current goes to the device again.
+    EXPECT_EQ(log, (std::vector<std::string>{"selectPatchItem P2 2"}));
+    key(&list(), Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
+    EXPECT_EQ(list().selectedRows(), (Rows{5}));
+    key(&list(), Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
+    EXPECT_TRUE(list().selectedRows().empty());
+}
+
+// The screen empties the selection with an empty set (after a copy that placed nothing): the ordered
+// selection goes with it, so undoing the next click neither reselects the old row nor sends it to the unit.
+TEST_F(CustomTableViewForPatchTest, AnEmptySelectionSetByTheScreenEmptiesTheOrderedSelectionToo)
+{
+    load(12);
+    click(5, 1);
+    list().setUpCurrentSelectionWithIndexSet({}, false);
+    EXPECT_TRUE(list().selectedRows().empty());
+    EXPECT_TRUE(list().selectionList().empty());
+    click(2, 1);
+    log.clear();
+    key(&list(), Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
+    EXPECT_TRUE(list().selectedRows().empty());
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(CustomTableViewForPatchTest, ADoubleClickEditsAnyColumnButTheBanks)
+{
+    load(12);
+    for (const auto& [row, column, edits] : {std::tuple{4, PatchListTableModel::BankColumn, false},
+                                             {6, PatchListTableModel::PatchColumn, true}}) {
+        click(row, column);
+        send(QEvent::MouseButtonDblClick, cell(row, column));
+        send(QEvent::MouseButtonRelease, cell(row, column));
+        EXPECT_EQ(list().selectedRows(), (Rows{static_cast<std::uint64_t>(row)}));
+        EXPECT_EQ(editor() != nullptr, edits) << row;
+    }
+}
+
+TEST_F(CustomTableViewForPatchTest, AMoveUnderTwoPointsIsStillAClickAndADragSelectsItsRowFirst)
+{
+    load(12);
+    click(1, 1);
+    QPoint at = cell(4, 1);
+    send(QEvent::MouseButtonPress, at);
+    send(QEvent::MouseMove, at + QPoint(1, 1));
+    send(QEvent::MouseButtonRelease, at + QPoint(1, 1));
+    EXPECT_EQ(list().selectedRows(), (Rows{4}));
+
+    const auto records = undo.actionStack().size();
+    at = cell(9, 1);
+    send(QEvent::MouseButtonPress, at, Qt::ControlModifier);
+    send(QEvent::MouseMove, at + QPoint(0, 3), Qt::ControlModifier);
+    send(QEvent::MouseButtonRelease, at + QPoint(0, 3), Qt::ControlModifier);
+    EXPECT_EQ(list().selectedRows(), (Rows{4, 9}));
+    EXPECT_EQ(undo.actionStack().size(), records + 1);
+}
+
+// The list as the screen draws it, every patch warned.
+TEST_F(CustomTableViewForPatchTest, TheWarningSignReadsAtLeastThreeToOneOnEveryBankColourAndKeepsItsOrange)
+{
+    const QColor orange(245, 147, 31);
+    // Four slots a bank: forty rows show every bank colour, plain and darker.
+    load(40, 4);
+    for (const auto& patch : screen->patchItems()) patch->isWarning = true;
+    screen->reloadDataInPatchList();
+    CustomTableViewForPatch& table = list();
+    for (int row = 0; row < 40; ++row) {
+        const QColor bank = *BankColorTable::colorOfRow(static_cast<std::uint64_t>(row), 4);
+        SCOPED_TRACE("row " + std::to_string(row) + " " + bank.name().toStdString());
+        const QModelIndex name = table.model()->index(row, PatchListTableModel::PatchColumn);
+        table.scrollTo(name);
+        // The sign sits at the name cell's right end, clear of the name.
+        const QRect cell = table.visualRect(name).adjusted(PatchListItemDelegate::kCellInset, PatchListItemDelegate::kCellInset,
+                                                           -PatchListItemDelegate::kCellInset,
+                                                           -PatchListItemDelegate::kCellInset);
+        const QImage drawn = table.viewport()->grab(cell.adjusted(cell.width() - 40, 0, 0, 0)).toImage();
+        ASSERT_EQ(drawn.pixelColor(1, 1).rgb(), bank.rgb()) << "the cell's fill";
+        // Across each line of the sign's body, from the row in to the orange, from either side: the
+        // edge crossed there stands out from the row (the white mark inside does not count: the sign's
+        // shape is its edge). The orange alone reads 2.6:1 on the darker purple rows, 1.1:1 on the
+        // orange ones.
+        int bodyLines = 0;
+        bool orangeKept = false;
+        for (int y = 0; y < drawn.height(); ++y) {
+            const auto isOrange = [&](int x) { return drawn.pixelColor(x, y).rgb() == orange.rgb(); };
+            int first = 0;
+            while (first < drawn.width() && !isOrange(first)) ++first;
+            if (first == drawn.width()) continue;
+            orangeKept = true;
+            int last = drawn.width() - 1;
+            while (!isOrange(last)) --last;
+            const auto edge = [&](int from, int to, int step) {
+                double best = 1;
+                for (int x = from; x != to; x += step)
+                    best = std::max(best, testing_app::contrastRatio(drawn.pixelColor(x, y), bank));
+                return best;
+            };
+            ++bodyLines;
+            EXPECT_GE(edge(0, first, 1), 3.0) << "left edge, line " << y;
+            EXPECT_GE(edge(drawn.width() - 1, last, -1), 3.0) << "right edge, line " << y;
+        }
+        EXPECT_GE(bodyLines, 8);
+        EXPECT_TRUE(orangeKept) << "the sign's body is the orange it always was";
+    }
+}
+
+// ---- the name and comment cells' commits ----
+
+class PatchCellsTest : public PatchScreenRig {
+protected:
+    PatchCellContext context() { return {coordinator, dialogs, undo, appDelegate, textRules, nullptr}; }
+    template <typename Cell>
+    Cell cellFor(const std::shared_ptr<PatchItem>& item, std::uint64_t index)
+    {
+        Cell cell(context());
+        cell.clearCell();
+        cell.setPatchItem(item);
+        cell.setIndex(index);
+        return cell;
+    }
+    const ChangeTextAction* record(std::size_t at) const
+    {
+        return at < undo.actionStack().size() ? dynamic_cast<const ChangeTextAction*>(undo.actionStack()[at].get()) : nullptr;
+    }
+};
+
+// A name commits only when its rule (which shows its own message, once) and the file take it; a comment
+// takes any text within its limits, which hold when the edit ends too, whatever way the text came in.
+// The slot written is the cell's, whatever the patch's place elsewhere.
+TEST_F(PatchCellsTest, AnEditCommitsOnlyWhenTheRulesAndTheFileTakeIt)
+{
+    const struct {
+        bool comment;
+        std::string typed;
+        bool fileWritten;
+        std::string kept;  // in the field and the patch
+        std::vector<std::string> log;
+    } cases[] = {
+        {false, "Clean", true, "Clean", {}},
+        {false, "", true, "Clean", {"rule Patch_InvalidPatchName"}},
+        {false, "Cl/ean", true, "Clean", {"rule Patch_InvalidPatchName"}},
+        {false, "Caf\xC3\xA9", true, "Clean", {"rule Patch_NonAsciiPatchName"}},
+        {false, "CleanCleanX", true, "Clean", {"rule Patch_LongPatchName"}},
+        {false, "Lead", false, "Clean", {"editFilePatch Lead|old", "info Patch_CanNotEditPatchItem Clean"}},
+        {false, "Lead", true, "Lead", {"editFilePatch Lead|old", "writeItem 7", "setReloadBufferDataTimer"}},
+        {true, "old", true, "old", {}},
+        {true, "", true, "", {"editFilePatch Clean|", "writeItem 7", "setReloadBufferDataTimer"}},
+        {true, "two\nlines", true, "two\nlines", {"editFilePatch Clean|two\nlines", "writeItem 7", "setReloadBufferDataTimer"}},
+        {true, "new", false, "old", {"editFilePatch Clean|new", "info Patch_CanNotEditPatchItem Clean"}},
+        {true, "\xE6\xBC\xA2", true, "old", {"rule Patch_NonAsciiPatchComment"}},
+        {true, std::string("a\0b", 3), true, "old", {"rule Patch_NulInPatchComment"}},
+        {true, std::string(201, 'a'), true, "old", {"rule Patch_LongPatchComment"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        log.clear();
+        undo.clearUndoStack();
+        coordinator.editSucceeds = c.fileWritten;
+        const auto item = patch("Clean", "old");
+        const auto end = [&](auto cell) {
+            std::string field = c.typed;
+            EXPECT_TRUE(cell.textShouldEndEditing(field));
+            EXPECT_EQ(field, c.kept);
+            EXPECT_EQ(cell.originalText(), c.kept) << "the field starts from the committed text next time";
+        };
+        c.comment ? end(cellFor<PatchCommentCellView>(item, 7)) : end(cellFor<PatchNameCellView>(item, 7));
+        EXPECT_EQ(c.comment ? item->patchComment : item->patchName, c.kept);
+        EXPECT_EQ(log, c.log);
+        const std::string original = c.comment ? "old" : "Clean";
+        ASSERT_EQ(undo.actionStack().size(), c.kept != original ? 1u : 0u);
+        if (c.kept == original) continue;
+        EXPECT_EQ(std::tuple(record(0)->mType, record(0)->mOldText, record(0)->mNewText),
+                  std::tuple(c.comment ? 2 : 1, original, c.typed));
+        EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(record(0)->mItem), item);
+    }
+}
+
+TEST_F(PatchCellsTest, TwoEditsOfANameLeaveTwoRecords)
+{
+    auto cell = cellFor<PatchNameCellView>(patch("One"), 0);
+    std::string first = "Two", second = "Three";
+    cell.textShouldEndEditing(first);
+    cell.textShouldEndEditing(second);
+    ASSERT_EQ(undo.actionStack().size(), 2u);
+    EXPECT_EQ(std::pair(record(0)->mOldText, record(0)->mNewText), Texts("Two", "Three"));
+    EXPECT_EQ(std::pair(record(1)->mOldText, record(1)->mNewText), Texts("One", "Two"));
+}
+
+// The file's encoding stores a wave dash as a full-width tilde.
+TEST_F(PatchCellsTest, AfterTheWriteTheCellAndTheRecordShowWhatTheFileHolds)
+{
+    coordinator.storedComment = "\xEF\xBD\x9E";
+    textRules.language = "ja";
+    const auto item = patch("Name", "old");
+    auto cell = cellFor<PatchCommentCellView>(item, 3);
+    std::string field = "\xE3\x80\x9C";
+    EXPECT_TRUE(cell.textShouldEndEditing(field));
+    EXPECT_EQ(field, "\xEF\xBD\x9E");
+    EXPECT_EQ(item->patchComment, "\xEF\xBD\x9E");
+    EXPECT_EQ(cell.originalText(), "\xEF\xBD\x9E");
+    ASSERT_EQ(undo.actionStack().size(), 1u);
+    EXPECT_EQ(std::pair(record(0)->mOldText, record(0)->mNewText), Texts("old", "\xEF\xBD\x9E"));
+}
+
+TEST_F(PatchCellsTest, AFailedCommentEndsItsEditWithTheColoursCleared)
+{
+    appDelegate.setDeviceConnected(true);
+    QLineEdit field;
+    QPalette black = field.palette();
+    black.setColor(QPalette::Text, Qt::black);
+    field.setPalette(black);
+    appDelegate.setEditingTextField(&field);
+    coordinator.editSucceeds = false;
+    auto cell = cellFor<PatchCommentCellView>(patch("Name", "old"), 3);
+    std::string text = "new";
+    cell.textShouldEndEditing(text);
+    EXPECT_EQ(field.palette().color(QPalette::Text), QColor(Qt::white));
+    EXPECT_EQ(cell.originalText(), "old");
+}
+
+TEST_F(PatchCellsTest, ACellWithoutAPatchCommitsNothing)
+{
+    PatchNameCellView name(context());
+    PatchCommentCellView comment(context());
+    std::string a = "x", b = "y";
+    EXPECT_TRUE(name.textShouldEndEditing(a));
+    EXPECT_TRUE(comment.textShouldEndEditing(b));
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(undo.actionStack().empty());
 }
 
 }  // namespace

@@ -68,6 +68,12 @@ protected:
         QApplication::sendEvent(target, &event);
         return event.isAccepted();
     }
+    // Moves over `at` and drops there: whether both were taken.
+    static bool lands(QWidget* target, QPoint at, const QMimeData* data)
+    {
+        const bool moved = over(target, at, data);
+        return drop(target, at, data) && moved;
+    }
     static void leave(QWidget* target)
     {
         QDragLeaveEvent event;
@@ -158,22 +164,6 @@ TEST_F(PatchDragAndDropTest, ContiguousListRowsReorderAndRowsWithAGapNeverDropOn
     });
 }
 
-TEST_F(PatchDragAndDropTest, FourFilesOnRow28FillTheLastTwoSlotsAndAnOwnFileRefusesTheDrag)
-{
-    const auto four = files({"/m/1.qptc", "/m/2.qptc", "/m/3.qptc", "/m/4.qptc"});
-    EXPECT_TRUE(over(listPort(), listRow(28), four.get()));
-    EXPECT_EQ(list().selectedRows(), (Rows{28, 29}));
-    EXPECT_TRUE(drop(listPort(), listRow(28), four.get()));
-    EXPECT_EQ(namesAt(28, 2), (Names{"1", "2"}));
-    // Only the copies that had a slot were made, into the working folder.
-    ASSERT_EQ(coordinator.infoWrites.size(), 2u);
-    EXPECT_EQ(coordinator.infoWrites[0].toPath, coordinator.application + "/Temp/Device/Patch");
-    EXPECT_TRUE(list().isDropped());
-    const auto mixed = files({"/m/5.qptc", coordinator.application + "/Temp/Local/6.qptc"});
-    EXPECT_FALSE(over(listPort(), listRow(2), mixed.get()));
-    EXPECT_FALSE(over(poolPort(), poolRow(a), mixed.get()));
-}
-
 TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerEntryAndCopiedOffTheMainThread)
 {
     const auto dropped = files({"/m/F1.qptc", "/m/notes.txt", "/m/F2.qptc"});
@@ -240,28 +230,45 @@ TEST_F(PatchDragAndDropTest, ADragRefusedWhileItsFileWasNoPatchIsJudgedAnewOnceI
     EXPECT_EQ(names()[3], "Later");
 }
 
-TEST_F(PatchDragAndDropTest, TenThousandFilesOnTheListAreReadNoFurtherThanItsSlots)
+// The pool only tells one dropped patch from several; one among other files is still one.
+TEST_F(PatchDragAndDropTest, TenThousandFilesAreReadNoFurtherThanTheListsSlotsOrThePoolsSecondPatch)
 {
     Names paths = numbered(10000, "/m/many/");
     const auto many = files(paths);
+    EXPECT_TRUE(over(poolPort(), poolRow(a), many.get()));
+    EXPECT_EQ(coordinator.patchFileChecks, 2);
+    leave(poolPort());
+    coordinator.patchFileChecks = 0;
+    EXPECT_TRUE(over(poolPort(), poolRow(a), files({"/m/notes.txt", "/m/only.qptc", "/m/more.txt"}).get()));
+    EXPECT_EQ(coordinator.patchFileChecks, 3);
+    leave(poolPort());
+    coordinator.patchFileChecks = 0;
     EXPECT_TRUE(over(listPort(), listRow(3), many.get()));
     // One read per slot of the list at most, though the pointer may still move up to its first row.
     EXPECT_EQ(coordinator.patchFileChecks, 30);
     EXPECT_EQ(list().selectedRows().size(), 27u);
     EXPECT_TRUE(over(listPort(), listRow(28), many.get(), true));
+    EXPECT_EQ(list().selectedRows(), (Rows{28, 29}));
     coordinator.patchFileChecks = 0;
     EXPECT_TRUE(drop(listPort(), listRow(28), many.get()));
-    // The drop takes the first two files into the last two slots, reading each once.
+    // The drop takes the first two files into the last two slots, reading each once, copied into the
+    // working folder.
     EXPECT_EQ(coordinator.patchFileChecks, 2);
-    EXPECT_EQ(coordinator.infoWrites.size(), 2u);
+    ASSERT_EQ(coordinator.infoWrites.size(), 2u);
+    EXPECT_EQ(coordinator.infoWrites[0].toPath, coordinator.application + "/Temp/Device/Patch");
     EXPECT_EQ(namesAt(28, 2), (Names{"0", "1"}));
+    EXPECT_TRUE(list().isDropped());
     // A path of the program's own folder far past the list's room refuses the drag, before any file is read.
     paths.push_back(own());
     coordinator.patchFileChecks = 0;
     EXPECT_FALSE(over(listPort(), listRow(3), files(paths).get()));
     EXPECT_EQ(coordinator.patchFileChecks, 0);
     leave(listPort());
-    EXPECT_FALSE(over(listPort(), listRow(3), files({own(), "/m/1.qptc"}).get()));
+    for (const auto& mixed : {files({"/m/5.qptc", own()}), files({own(), "/m/1.qptc"})})
+        for (const auto& [port, at] : {std::pair{listPort(), listRow(3)}, std::pair{poolPort(), poolRow(a)}}) {
+            EXPECT_FALSE(over(port, at, mixed.get()));
+            leave(port);
+        }
 }
 
 // At the drag's entry and at the drop, as the pool does.
@@ -289,17 +296,6 @@ TEST_F(PatchDragAndDropTest, ARefusedPathPastTheListsRoomRefusesTheWholeDrop)
     }
 }
 
-// The pool only tells one dropped patch from several; one among other files is still one.
-TEST_F(PatchDragAndDropTest, TenThousandFilesOverThePoolAreReadNoFurtherThanASecondPatch)
-{
-    EXPECT_TRUE(over(poolPort(), poolRow(a), files(numbered(10000, "/m/many/")).get()));
-    EXPECT_EQ(coordinator.patchFileChecks, 2);
-    leave(poolPort());
-    coordinator.patchFileChecks = 0;
-    EXPECT_TRUE(over(poolPort(), poolRow(a), files({"/m/notes.txt", "/m/only.qptc", "/m/more.txt"}).get()));
-    EXPECT_EQ(coordinator.patchFileChecks, 3);
-}
-
 TEST_F(PatchDragAndDropTest, TwoListRowsOverAGroupedPatchMarkTheGroupAndMakeANewGroupBesideIt)
 {
     dragListRows({1, 2}, [&](Drag& data) {
@@ -323,8 +319,7 @@ TEST_F(PatchDragAndDropTest, TwoListRowsOverAGroupedPatchMarkTheGroupAndMakeANew
 TEST_F(PatchDragAndDropTest, ARowOrAPatchDroppedIntoAClosedGroupOpensItSelected)
 {
     const auto intoG = [&](Drag& data) {
-        ASSERT_TRUE(over(poolPort(), poolRow(g), &data));
-        EXPECT_TRUE(drop(poolPort(), poolRow(g), &data));
+        EXPECT_TRUE(lands(poolPort(), poolRow(g), &data));
     };
     for (const bool fromList : {true, false}) {
         SCOPED_TRACE(fromList ? "a list row" : "a pool patch");
@@ -343,8 +338,7 @@ TEST_F(PatchDragAndDropTest, ADragPressedOutsideTheSelectionTakesThePressedRow)
     dragPoolRows({a}, [&](Drag& data) {
         EXPECT_EQ(carried(), std::vector<Node>{d});
         EXPECT_EQ(selectedInPool(), std::vector<Node>{d});
-        ASSERT_TRUE(over(poolPort(), poolRow(a, -5), &data));
-        EXPECT_TRUE(drop(poolPort(), poolRow(a, -5), &data));
+        EXPECT_TRUE(lands(poolPort(), poolRow(a, -5), &data));
     }, d);
     ASSERT_FALSE(screen->structureData().empty());
     EXPECT_EQ(screen->structureData().front(), d);
@@ -418,22 +412,19 @@ TEST_F(PatchDragAndDropTest, AnotherProgramLookingAtADragLeavesItToItsEnd)
     dragListRows({3, 4}, [&](Drag& data) {
         data.urls();
         EXPECT_TRUE(list().dragState().isDraggingFromTable);
-        EXPECT_TRUE(over(listPort(), listRow(10), &data));
-        EXPECT_TRUE(drop(listPort(), listRow(10), &data));
+        EXPECT_TRUE(lands(listPort(), listRow(10), &data));
     });
     EXPECT_EQ(namesAt(8, 2), (Names{"P3", "P4"}));
     dragPoolRows({c}, [&](Drag& data) {
         data.urls();
         EXPECT_TRUE(pool().dragState().isDragging);
-        EXPECT_TRUE(over(poolPort(), poolRow(a, -4), &data));
-        EXPECT_TRUE(drop(poolPort(), poolRow(a, -4), &data));
+        EXPECT_TRUE(lands(poolPort(), poolRow(a, -4), &data));
     });
     EXPECT_EQ(screen->structureData(), (std::vector<Node>{c, a, g, backup}));
     log.clear();
     dragPoolRows({d}, [&](Drag& data) {
         data.urls();
-        EXPECT_TRUE(over(listPort(), listRow(4), &data));
-        EXPECT_TRUE(drop(listPort(), listRow(4), &data));
+        EXPECT_TRUE(lands(listPort(), listRow(4), &data));
     });
     EXPECT_EQ(names()[4], "D");
     for (const std::string& line : loggedWith(" finder"))
@@ -498,8 +489,7 @@ TEST_F(PatchDragAndDropTest, ABlockReleasedWhereItStartedStaysAndRecordsNothing)
 {
     const auto dropAt = [&](QPoint at) {
         dragPoolRows({a, g}, [&](Drag& data) {
-            EXPECT_TRUE(over(poolPort(), at, &data));
-            EXPECT_TRUE(drop(poolPort(), at, &data));
+            EXPECT_TRUE(lands(poolPort(), at, &data));
         });
     };
     dropAt(poolRow(g, -4));
@@ -515,8 +505,7 @@ TEST_F(PatchDragAndDropTest, AFileDroppedBesideAGroupedPatchLandsThereThoughTheG
 {
     coordinator.holdReads = true;
     const auto one = files({"/m/F.qptc"});
-    EXPECT_TRUE(over(poolPort(), poolRow(d, 4), one.get()));
-    EXPECT_TRUE(drop(poolPort(), poolRow(d, 4), one.get()));
+    EXPECT_TRUE(lands(poolPort(), poolRow(d, 4), one.get()));
     pool().collapse(pool().poolModel()->indexOf(g.get()));
     settleWork();
     EXPECT_EQ(namesOf(g->childDirectories), (Names{"C", "D", "F"}));
@@ -564,8 +553,7 @@ TEST_F(PatchDragAndDropTest, ArchivedPatchesAreTakenLikeFilesAndABadArchiveAlert
     coordinator.incompatibleFiles = {"old"};
     QMimeData data;
     data.setData(QString::fromLatin1(Drag::kPatchItemsType), Drag::encodePatchItems({incompatible, archived}));
-    EXPECT_TRUE(over(listPort(), listRow(3), &data));
-    EXPECT_TRUE(drop(listPort(), listRow(3), &data));
+    EXPECT_TRUE(lands(listPort(), listRow(3), &data));
     // A working copy of the file, never the item as it came.
     EXPECT_EQ(namesAt(3, 2), (Names{"9", "P4"}));
     EXPECT_EQ(screen->patchItems()[3]->path, coordinator.application + "/Temp/Device/Patch/9.qptc");
@@ -694,15 +682,13 @@ TEST_F(PatchDragAndDropTest, FileNamesArePassedOnAsTheBytesOfTheirURLs)
     QMimeData data;
     data.setData(QStringLiteral("text/uri-list"),
                  QByteArray::fromStdString("file:///m/%FF%FE.qptc\r\nfile://" + coordinator.application + "%20old/3.qptc\r\n"));
-    EXPECT_TRUE(over(listPort(), listRow(2), &data));
-    EXPECT_TRUE(drop(listPort(), listRow(2), &data));
+    EXPECT_TRUE(lands(listPort(), listRow(2), &data));
     ASSERT_EQ(coordinator.infoWrites.size(), 2u);
     EXPECT_EQ(coordinator.infoWrites[0].source, "/m/\xFF\xFE.qptc");
     EXPECT_EQ(coordinator.infoWrites[1].source, coordinator.application + " old/3.qptc");
     EXPECT_EQ(names()[2], "\xFF\xFE");
     const std::size_t poolSize = screen->structureData().size();
-    EXPECT_TRUE(over(poolPort(), poolRow(a), &data));
-    EXPECT_TRUE(drop(poolPort(), poolRow(a), &data));
+    EXPECT_TRUE(lands(poolPort(), poolRow(a), &data));
     EXPECT_GT(screen->structureData().size(), poolSize);
 }
 

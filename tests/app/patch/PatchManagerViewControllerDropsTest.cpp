@@ -3,8 +3,6 @@
 #include <QDateTime>
 #include <QTemporaryDir>
 
-#include <numeric>
-#include <set>
 
 #include "library/undo/DragFromPoolToListAction.h"
 #include "PatchCases.h"
@@ -50,46 +48,44 @@ protected:
     std::string folder, newGroup;
 };
 
-TEST_F(PatchDropDispatcherTest, ListRowsGoIntoAFolderOneFileOrANewGroupFolderWithIndexes)
+// Into a folder: one file, or a new group folder holding the files with their indexes and the groups'
+// folders; into the pool, list rows answer their rows and write nothing. The drag is its view's until it ends.
+TEST_F(PatchDropDispatcherTest, ADragAnswersItsDestinationAndWritesItsFilesThere)
 {
-    loadWithPaths(10, "/dev/");
-    listDrag().isDraggingFromTable = true;
-    listDrag().draggedIndexSet = {4};
-    EXPECT_TRUE(promise(folder).empty());
-    // The drag is the list's until it ends.
-    EXPECT_TRUE(listDrag().isDraggingFromTable);
-    EXPECT_EQ(infoWrites(), Names{"P4.qptc -> " + folder + " 1 -1"});
-    coordinator.infoWrites.clear();
-    listDrag().draggedIndexSet = {7, 2, 5};
-    promise(folder);
-    EXPECT_EQ(infoWrites(), (Names{"P2.qptc -> " + newGroup + " 1 0", "P5.qptc -> " + newGroup + " 1 1",
-                                   "P7.qptc -> " + newGroup + " 1 2"}));
-}
-
-TEST_F(PatchDropDispatcherTest, ListRowsDroppedInThePoolAnswerTheirRowsAndWriteNothing)
-{
-    loadWithPaths(10, "/dev/");
-    listDrag().isDraggingFromTable = true;
-    listDrag().draggedIndexSet = {6, 3};
-    EXPECT_EQ(promise(PatchManagerViewController::kRightPanel), (std::vector<std::int64_t>{3, 6}));
-    EXPECT_TRUE(coordinator.infoWrites.empty());
-    EXPECT_EQ(records(), 0u);
-}
-
-TEST_F(PatchDropDispatcherTest, PoolItemsGoIntoAFolderAsFilesAndGroupFolders)
-{
-    loadWithPaths(10, "/dev/");
     const Node group = groupNode("G", {patchNode("g1")});
-    dragFromPool({group});
-    promise(folder);
-    EXPECT_TRUE(poolDrag().isDragging);
-    EXPECT_EQ(loggedTimes("copyGroup G -> " + folder), 1);
-    EXPECT_TRUE(coordinator.infoWrites.empty());
-    log.clear();
-    dragFromPool({patchNode("A"), group});
-    promise(folder);
-    EXPECT_EQ(loggedTimes("copyGroup G -> " + newGroup), 1);
-    EXPECT_EQ(infoWrites(), Names{"A.qptc -> " + newGroup + " 1 -1"});
+    const struct {
+        const char* what;
+        Rows listRows;  // dragged from the list, else
+        std::vector<Node> poolItems;
+        std::string destination;
+        std::vector<std::int64_t> answer;
+        Names written;  // the files, then the groups' folders
+    } cases[] = {
+        {"a list row into a folder", {4}, {}, folder, {}, {"P4.qptc -> " + folder + " 1 -1"}},
+        {"list rows into a folder", {7, 2, 5}, {}, folder, {},
+         {"P2.qptc -> " + newGroup + " 1 0", "P5.qptc -> " + newGroup + " 1 1", "P7.qptc -> " + newGroup + " 1 2"}},
+        {"list rows into the pool", {6, 3}, {}, PatchManagerViewController::kRightPanel, {3, 6}, {}},
+        {"a pool group into a folder", {}, {group}, folder, {}, {"copyGroup G -> " + folder}},
+        {"pool items into a folder", {}, {patchNode("A"), group}, folder, {},
+         {"A.qptc -> " + newGroup + " 1 -1", "copyGroup G -> " + newGroup}},
+    };
+    loadWithPaths(10, "/dev/");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        coordinator.infoWrites.clear();
+        log.clear();
+        listDrag().isDraggingFromTable = !c.listRows.empty();
+        listDrag().draggedIndexSet = c.listRows;
+        poolDrag().isDragging = false;
+        if (!c.poolItems.empty()) dragFromPool(c.poolItems);
+        EXPECT_EQ(promise(c.destination), c.answer);
+        EXPECT_EQ(listDrag().isDraggingFromTable, !c.listRows.empty());
+        EXPECT_EQ(poolDrag().isDragging, !c.poolItems.empty());
+        Names written = infoWrites();
+        for (const std::string& line : loggedWith("copyGroup")) written.push_back(line);
+        EXPECT_EQ(written, c.written);
+        EXPECT_EQ(records(), 0u);
+    }
 }
 
 // Another program may ask for a drag's files even once the drag is over.
@@ -114,74 +110,6 @@ TEST_F(PatchDropDispatcherTest, ADragAnswersFromWhatItCarriedAndWritesOnlyWhereT
     EXPECT_EQ(names()[2], "P2");
     EXPECT_EQ(records(), 0u);
 }
-
-// As working copies, never past the list's end, and up to a copy that fails.
-struct PoolDropOnList {
-    const char* name;
-    std::size_t count;
-    std::int64_t row;
-    std::vector<Node> dragged;
-    std::set<std::string> failing, sameModel;
-    // What the slots from `first` show after, what was written (nothing when none; the whole list when
-    // empty), the slots the record holds and the copies made.
-    std::size_t first;
-    Names shown;
-    std::optional<std::vector<std::int64_t>> written;
-    std::size_t recorded, copies;
-};
-
-class PatchDropOnListTest : public PatchDropDispatcherTest, public ::testing::WithParamInterface<PoolDropOnList> {};
-
-TEST_P(PatchDropOnListTest, ReplacesSlotsFromItsRowInOneWriteAndOneRecord)
-{
-    const PoolDropOnList& c = GetParam();
-    loadWithPaths(c.count, "/dev/");
-    coordinator.failingCopies = c.failing;
-    coordinator.sameModelGroups = c.sameModel;
-    listDrag().row = c.row;
-    dragFromPool(c.dragged);
-    promise(PatchManagerViewController::kPatchListPanel);
-    EXPECT_EQ(names().size(), c.count);
-    EXPECT_EQ(namesAt(c.first, c.shown.size()), c.shown);
-    EXPECT_EQ(coordinator.infoWrites.size(), c.copies);
-    ASSERT_EQ(coordinator.writes.size(), c.written ? 1u : 0u);
-    if (c.written) {
-        EXPECT_EQ(coordinator.writes[0].second, *c.written);
-    }
-    EXPECT_EQ(list().isDropped(), c.written.has_value());
-    const auto record = lastRecord<DragFromPoolToListAction>();
-    ASSERT_EQ(record ? record->mItems.size() : 0u, c.recorded);
-    if (c.recorded == 0) return;
-    EXPECT_EQ(records(), 1u);
-    EXPECT_EQ(record->mIndex, static_cast<std::uint64_t>(c.row));
-    EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(record->mItems[0])->patchName, "P" + std::to_string(c.row));
-    Rows placed(c.recorded);
-    std::iota(placed.begin(), placed.end(), static_cast<std::uint64_t>(c.row));
-    EXPECT_EQ(list().selectedRows(), placed);
-    // Working copies, each re-pointed at its copy.
-    EXPECT_EQ(screen->patchItems()[static_cast<std::size_t>(c.row)]->path,
-              coordinator.application + "/Device/Patch/" + c.shown[static_cast<std::size_t>(c.row) - c.first] + ".qptc");
-}
-
-void PrintTo(const PoolDropOnList& c, std::ostream* os) { *os << c.name; }
-
-INSTANTIATE_TEST_SUITE_P(
-    PoolItems, PatchDropOnListTest,
-    ::testing::Values(
-        PoolDropOnList{"AGroupOfFourOneIncompatible", 30, 10,
-                       {groupNode("Four", {patchNode("f1"), patchNode("f2"), unfitPatch("bad"), patchNode("f3"), patchNode("f4")})},
-                       {}, {}, 10, {"f1", "f2", "f3", "f4", "P14"}, std::vector<std::int64_t>{10, 11, 12, 13}, 4, 4},
-        PoolDropOnList{"FivePatchesOnTheSecondToLastSlot", 30, 28,
-                       {patchNode("a"), patchNode("b"), patchNode("c"), patchNode("d"), patchNode("e")},
-                       {}, {}, 27, {"P27", "a", "b"}, std::vector<std::int64_t>{28, 29}, 2, 2},
-        PoolDropOnList{"AFailedWorkingCopyEndsThePlacing", 30, 5, {patchNode("a"), patchNode("b"), patchNode("c")},
-                       {"b"}, {}, 5, {"a", "P6", "P7"}, std::vector<std::int64_t>{5}, 1, 2},
-        PoolDropOnList{"NothingPlaced", 30, 5, {patchNode("a")}, {"a"}, {}, 5, {"P5"}, std::nullopt, 0, 1},
-        PoolDropOnList{"AnotherModelsBackupGoesLikeAGroup", 30, 7, {groupNode("Backup", {patchNode("b1"), patchNode("b2")}, true)}, {}, {}, 7, {"b1", "b2", "P9"},
-                       std::vector<std::int64_t>{7, 8}, 2, 2},
-        PoolDropOnList{"IncompatiblePatchesAndAnEmptyGroup", 10, 0, {unfitPatch("x"), groupNode("Empty", {})},
-                       {}, {}, 0, {"P0", "P1"}, std::nullopt, 0, 0}),
-    [](const ::testing::TestParamInfo<PoolDropOnList>& info) { return std::string(info.param.name); });
 
 TEST_F(PatchDropDispatcherTest, TheModelsBackupDroppedOnTheListRestoresItAndWritesNothingElse)
 {

@@ -15,7 +15,9 @@
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/OptionMenuForPatchPool.h"
+#include "app/patch/OptionMenuForPatchPoolDelegate.h"
 #include "app/patch/OptionMenuForPatchViewController.h"
+#include "app/patch/OptionMenuForPatchViewControllerDelegate.h"
 #include "app/patch/PatchGroupPropertyViewController.h"
 #include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolModel.h"
@@ -192,42 +194,57 @@ TEST_F(PatchScreenMenus, SavingThreeRowsMakesAGroupAboveTheSelectedItemsGroup)
 
 // ---- read from the pool and copy to the device ----
 
-// Read from the pool (at the list menu's row) or copied to the unit (from the selected slot), pool patches
-// replace slots as working copies in one write and one record: never past the list's end, up to a failed
-// copy, skipping incompatible children; nothing placed, nothing written or recorded.
-TEST_F(PatchScreenMenus, PoolPatchesReadOrCopiedIntoTheListReplaceSlotsAsOneWrite)
+// Read from the pool (at the list menu's row), copied to the unit (from the selected slot) or dropped on the
+// list (at the row under the pointer), pool patches replace slots as working copies in one write and one
+// record: never past the list's end, up to a failed copy, skipping incompatible patches and children;
+// nothing placed, nothing written or recorded.
+TEST_F(PatchScreenMenus, PoolPatchesReadCopiedOrDroppedIntoTheListReplaceSlotsAsOneWrite)
 {
-    const auto unfit = [] { return groupNode("Unfit", {unfitPatch("x"), unfitPatch("y")}); };
+    enum How { kRead, kCopy, kDrop };
+    const auto ten = [] { return groupNode("Ten", patchNodes("t", 10)); };
     const struct {
         const char* what;
-        bool copy;
+        How how;
         std::vector<Node> nodes;
         Rows listRows;
         std::set<std::string> failing;
         std::size_t first;
         Names shown;
         std::optional<std::vector<std::int64_t>> written;
+        std::size_t copies = 0;  // asked of a drop, failed ones too
     } cases[] = {
-        {"three read", false, patchNodes("T", 3), {5}, {}, 5, {"T0", "T1", "T2", "P8"}, std::vector<std::int64_t>{5, 6, 7}},
-        {"a group read at the list's end", false, {groupNode("Ten", patchNodes("t", 10))}, {27}, {}, 27, {"t0", "t1", "t2"},
-         std::vector<std::int64_t>{27, 28, 29}},
-        {"a group read up to a failed copy", false, {groupNode("Ten", patchNodes("t", 10))}, {0}, {"t1"}, 0, {"t0", "P1", "P2"},
-         std::vector<std::int64_t>{0}},
-        {"a group read whose every copy fails", false, {groupNode("Ten", patchNodes("t", 10))}, {0}, {"t0"}, 0, {"P0"}, std::nullopt},
-        {"three copied from the first of two slots", true, patchNodes("T", 3), {5, 9}, {}, 5, {"T0", "T1", "T2", "P8", "P9"},
+        {"three read", kRead, patchNodes("T", 3), {5}, {}, 5, {"T0", "T1", "T2", "P8"}, std::vector<std::int64_t>{5, 6, 7}},
+        {"a group read at the list's end", kRead, {ten()}, {27}, {}, 27, {"t0", "t1", "t2"}, std::vector<std::int64_t>{27, 28, 29}},
+        {"a group read up to a failed copy", kRead, {ten()}, {0}, {"t1"}, 0, {"t0", "P1", "P2"}, std::vector<std::int64_t>{0}},
+        {"a group read whose every copy fails", kRead, {ten()}, {0}, {"t0"}, 0, {"P0"}, std::nullopt},
+        {"three copied from the first of two slots", kCopy, patchNodes("T", 3), {5, 9}, {}, 5, {"T0", "T1", "T2", "P8", "P9"},
          std::vector<std::int64_t>{5, 6, 7}},
-        {"a group copied without its incompatible child", true,
+        {"a group copied without its incompatible child", kCopy,
          {groupNode("Four", {patchNode("a"), unfitPatch("b"), patchNode("c"), patchNode("d")})}, {10}, {}, 10,
          {"a", "c", "d", "P13"}, std::vector<std::int64_t>{10, 11, 12}},
-        {"a group copied at the list's end", true, {groupNode("Ten", patchNodes("t", 10))}, {27}, {}, 27, {"t0", "t1", "t2"},
-         std::vector<std::int64_t>{27, 28, 29}},
-        {"a group of unfit patches copied", true, {unfit()}, {0}, {}, 0, {"P0"}, std::nullopt},
-        {"copied with no slot selected", true, patchNodes("T", 1), {}, {}, 0, {"P0"}, std::nullopt},
+        {"a group copied at the list's end", kCopy, {ten()}, {27}, {}, 27, {"t0", "t1", "t2"}, std::vector<std::int64_t>{27, 28, 29}},
+        {"a group of unfit patches copied", kCopy, {groupNode("Unfit", {unfitPatch("x"), unfitPatch("y")})}, {0}, {}, 0, {"P0"},
+         std::nullopt},
+        {"copied with no slot selected", kCopy, patchNodes("T", 1), {}, {}, 0, {"P0"}, std::nullopt},
+        {"a group of four, one incompatible, dropped", kDrop,
+         {groupNode("Four", {patchNode("f1"), patchNode("f2"), unfitPatch("bad"), patchNode("f3"), patchNode("f4")})}, {10}, {},
+         10, {"f1", "f2", "f3", "f4", "P14"}, std::vector<std::int64_t>{10, 11, 12, 13}, 4},
+        {"five dropped on the second to last slot", kDrop, patchNodes("T", 5), {28}, {}, 27, {"P27", "T0", "T1"},
+         std::vector<std::int64_t>{28, 29}, 2},
+        {"a drop up to a failed working copy", kDrop, patchNodes("T", 3), {5}, {"T1"}, 5, {"T0", "P6", "P7"},
+         std::vector<std::int64_t>{5}, 2},
+        {"a drop whose copy fails", kDrop, patchNodes("T", 1), {5}, {"T0"}, 5, {"P5"}, std::nullopt, 1},
+        {"another model's backup dropped like a group", kDrop, {groupNode("Backup", patchNodes("b", 2), true)}, {7}, {}, 7,
+         {"b0", "b1", "P9"}, std::vector<std::int64_t>{7, 8}, 2},
+        {"incompatible patches and an empty group dropped", kDrop, {unfitPatch("x"), groupNode("Empty", {})}, {0}, {}, 0,
+         {"P0", "P1"}, std::nullopt},
     };
+    coordinator.application = "/root";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         undo.clearUndoStack();
         coordinator.writes.clear();
+        coordinator.infoWrites.clear();
         load(30);
         setPool(c.nodes);
         coordinator.failingCopies = c.failing;
@@ -236,8 +253,21 @@ TEST_F(PatchScreenMenus, PoolPatchesReadOrCopiedIntoTheListReplaceSlotsAsOneWrit
         selectPool(all);
         selectList(c.listRows);
         if (c.listRows.empty()) list().clearSelection();
-        if (c.copy) screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), screen->selectedPoolEntries());
-        else screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), c.listRows.front());
+        if (c.how == kCopy) screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), screen->selectedPoolEntries());
+        if (c.how == kRead) screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), c.listRows.front());
+        if (c.how == kDrop) {
+            selectList({});
+            list().setIsDropped(false);
+            list().dragState().row = static_cast<std::int64_t>(c.listRows.front());
+            pool().dragState().isDragging = true;
+            pool().dragState().draggedContainers.clear();
+            for (const Node& node : c.nodes) pool().dragState().draggedContainers.push_back({nullptr, node});
+            screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel, screen->draggedContent(true));
+            pool().dragState().isDragging = false;
+            EXPECT_EQ(coordinator.infoWrites.size(), c.copies);
+            EXPECT_EQ(list().isDropped(), c.written.has_value());
+        }
+        EXPECT_EQ(names().size(), 30u);
         EXPECT_EQ(namesAt(c.first, c.shown.size()), c.shown);
         ASSERT_EQ(coordinator.writes.size(), c.written ? 1u : 0u);
         const auto record = lastRecord<DragFromPoolToListAction>();
@@ -250,7 +280,8 @@ TEST_F(PatchScreenMenus, PoolPatchesReadOrCopiedIntoTheListReplaceSlotsAsOneWrit
         EXPECT_EQ(coordinator.writes[0].second, *c.written);
         ASSERT_EQ(records(), 1u);
         EXPECT_EQ(record->mIndex, static_cast<std::uint64_t>(c.written->front()));
-        EXPECT_EQ(record->mItems.size(), c.written->size());
+        ASSERT_EQ(record->mItems.size(), c.written->size());
+        EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(record->mItems[0])->patchName, "P" + std::to_string(c.written->front()));
         EXPECT_EQ(list().selectedRows(), Rows(c.written->begin(), c.written->end()));
         for (const std::int64_t slot : *c.written)
             EXPECT_EQ(screen->patchItems()[static_cast<std::size_t>(slot)]->path, "/root/Device/Patch/" + names()[static_cast<std::size_t>(slot)] + ".qptc");
@@ -1014,6 +1045,186 @@ TEST_F(PatchScreenMenus, TheListMenusButtonsReachTheScreenByTheMouse)
     list().optionMenu()->propertyButton()->click();
     EXPECT_EQ(dialogs.waitingSheets.size(), 1u);
     EXPECT_FALSE(list().menuPopover()->isVisible());
+}
+
+// ---- the menus themselves ----
+
+using Pool = OptionMenuForPatchPool;
+
+// A row of the pool for the menus.
+Node node(const std::string& name, bool group = false, bool backupAll = false, bool incompatible = false)
+{
+    Node made = group ? groupNode(name, {}, backupAll) : patchNode(name);
+    made->isIncompatible = incompatible;
+    return made;
+}
+
+TEST(OptionMenuForPatchPoolRules, EachKindOfRowHasItsBitAndIncompatibleAddsOne)
+{
+    const Node ordinary = node("G", true), backup = node("B", true, true);
+    const std::tuple<Node, Node, std::int64_t> cases[] = {
+        {node("p"), nullptr, 2}, {node("p"), backup, 4},      {node("p"), ordinary, 8},
+        {ordinary, nullptr, 16}, {backup, nullptr, 32},       {node("p", false, false, true), nullptr, 2 | 64},
+        {node("B2", true, true, true), nullptr, 32 | 64},
+    };
+    for (const auto& [item, parent, mask] : cases) EXPECT_EQ(Pool::maskForRow(*item, parent.get()), mask) << *item->name;
+    const PoolSelectionEntries mixed = {{nullptr, ordinary}, {ordinary, node("x")}, {backup, node("y", false, false, true)}};
+    EXPECT_EQ(Pool::maskForSelection(mixed), 16 | 8 | 4 | 64);
+    EXPECT_EQ(Pool::maskForSelection({}), 0);
+}
+
+TEST(OptionMenuForPatchPoolRules, TheButtonsFollowTheMaskTheRestoreTheDeviceAndTheUndoStack)
+{
+    const struct {
+        const char* name;
+        Pool::State state;
+        bool write, del, property, undo;
+        const char* title;
+    } cases[] = {
+        {"plain patches", {2, false, true, true, true}, true, true, true, true, "Patch_CopyToDeviceMemory"},
+        {"a backup group", {32 | 2, false, true, true, false}, true, true, true, false, "Patch_RestoreAllToDevice"},
+        {"restoring", {2, true, true, true, true}, false, true, true, false, "Patch_CopyToDeviceMemory"},
+        {"incompatible", {2 | 64, false, true, true, true}, false, true, true, true, "Patch_CopyToDeviceMemory"},
+        {"in a backup", {4, false, true, true, true}, true, false, true, true, "Patch_CopyToDeviceMemory"},
+        {"empty space", {128, false, true, true, true}, false, false, false, true, "Patch_CopyToDeviceMemory"},
+        {"no device", {2, false, true, false, true}, false, true, true, true, "Patch_CopyToDeviceMemory"},
+        {"the screen says no", {16, false, false, true, true}, false, true, true, true, "Patch_CopyToDeviceMemory"},
+    };
+    for (const auto& each : cases) {
+        const auto enabled = Pool::enabling(each.state);
+        EXPECT_EQ(std::tuple(enabled.writeOrRestore, enabled.del, enabled.property, enabled.undo, enabled.createGroup),
+                  std::tuple(each.write, each.del, each.property, each.undo, true))
+            << each.name;
+        EXPECT_EQ(enabled.writeOrRestoreTitleKey, each.title) << each.name;
+    }
+    EXPECT_FALSE(Pool::asksCanCopy(128, false));
+    EXPECT_FALSE(Pool::asksCanCopy(2 | 64, false));
+    EXPECT_FALSE(Pool::asksCanCopy(2, true));
+}
+
+TEST(OptionMenuForPatchViewControllerRules, TheLibraryButtonsAreTheScreensAndUndoWaitsForTheRestore)
+{
+    using State = OptionMenuForPatchViewController::State;
+    for (const auto& [state, saving, reading, undo] : {std::tuple{State{true, true, true, false}, true, true, true},
+                                                       {State{false, true, true, true}, false, true, false},
+                                                       {State{true, false, false, false}, true, false, false}}) {
+        const auto enabled = OptionMenuForPatchViewController::enabling(state);
+        EXPECT_EQ(std::tuple(enabled.saving, enabled.reading, enabled.undo, enabled.property),
+                  std::tuple(saving, reading, undo, true));
+    }
+}
+
+// Implements only what it is told to; logs every call.
+class PoolMenuDelegate final : public OptionMenuForPatchPoolDelegate {
+public:
+    Log log;
+    void optionMenuForPatchPoolDidClickOnButtonRestoreAllToDeviceAtItem(Pool*, const Node& item, const Node& group) override
+    {
+        logs(log, "restore")(item, std::string(group ? "in group" : ""));
+    }
+    void optionMenuForPatchPoolDidClickOnButtonCopyToDeviceMemoryAtItems(Pool*, const PoolSelectionEntries& items) override
+    {
+        logs(log, "copy")(items.size());
+    }
+    void optionMenuForPatchPoolDidClickOnDeleteButtonWithItems(Pool*, const PoolSelectionEntries& items) override
+    {
+        logs(log, "delete")(items.size());
+    }
+    void optionMenuForPatchPoolDidClickOnPropertyButtonAtItem(Pool*, const Node& item, const Node& group) override
+    {
+        logs(log, "property")(item, group);
+    }
+    void optionMenuForPatchPoolDidClickOnCreateGroupButtonAtItem(Pool*, const Node& item, const Node&) override
+    {
+        logs(log, "create")(std::string(item ? "item" : "nothing"));
+    }
+    bool optionMenuForPatchPoolCanCopyToDeviceMemory(Pool*) override
+    {
+        log.push_back("asked");
+        return true;
+    }
+};
+
+class OptionMenusTest : public ::testing::Test {
+protected:
+    QApplication& app = application();
+    AppDelegate appDelegate;
+};
+
+TEST_F(OptionMenusTest, ThePoolMenuSendsTheSelectionOrTheClickedItemAndNothingUnderADialog)
+{
+    appDelegate.setDeviceConnected(true);
+    PoolMenuDelegate delegate;
+    const Node group = node("G", true), child = node("c");
+    const PoolSelectionEntries entries = {{group, child}, {nullptr, node("Backup", true, true)}, {nullptr, node("Second", true, true)}};
+    Pool menu(Pool::maskForSelection(entries), child, group, entries, &delegate, appDelegate, false);
+    EXPECT_EQ(delegate.log, Log{"asked"});
+    EXPECT_TRUE(menu.writeOrRestoreButton()->isEnabled());
+    EXPECT_FALSE(menu.undoButton()->isEnabled());
+    for (auto* button : {menu.writeOrRestoreButton(), menu.deleteButton(), menu.propertyButton(), menu.createGroupButton()})
+        button->click();
+    // Undo is not implemented by this delegate: the enabled button does nothing.
+    menu.ClickedOnUndoButton();
+    EXPECT_EQ(delegate.log, (Log{"asked", "restore Backup", "delete 3", "property c G", "create item"}));
+
+    appDelegate.setIsShowingDialog(true);
+    delegate.log.clear();
+    menu.ClickedOnWriteOrRestoreButton();
+    menu.ClickedOnDeleteButton();
+    menu.ClickedOnPropertyButton();
+    menu.didClickOnCreateGroupButton();
+    EXPECT_TRUE(delegate.log.empty());
+}
+
+TEST_F(OptionMenusTest, ThePoolMenuAsksOnlyWhenTheAnswerCountsAndASilentDelegateMeansNo)
+{
+    appDelegate.setDeviceConnected(true);
+    PoolMenuDelegate delegate;
+    Pool empty(Pool::kEmptySpace, nullptr, nullptr, {}, &delegate, appDelegate, true);
+    EXPECT_TRUE(delegate.log.empty());
+    EXPECT_EQ(std::tuple(empty.writeOrRestoreButton()->isEnabled(), empty.deleteButton()->isEnabled(),
+                         empty.propertyButton()->isEnabled(), empty.undoButton()->isEnabled()),
+              std::tuple(false, false, false, true));
+    empty.createGroupButton()->click();
+    EXPECT_EQ(delegate.log, Log{"create nothing"});
+
+    OptionMenuForPatchPoolDelegate silent;
+    const Node patch = node("p");
+    Pool quiet(2, patch, nullptr, {{nullptr, patch}}, &silent, appDelegate, false);
+    EXPECT_FALSE(quiet.writeOrRestoreButton()->isEnabled());
+    EXPECT_EQ(quiet.writeOrRestoreButton()->objectName(), QStringLiteral("Patch_CopyToDeviceMemory"));
+    EXPECT_TRUE(quiet.deleteButton()->isEnabled());
+    quiet.deleteButton()->click();
+}
+
+class ListMenuDelegate final : public OptionMenuForPatchViewControllerDelegate {
+public:
+    Log log;
+    void optionMenuDidClickOnSavingInPatchPoolButtonAtIndex(std::uint64_t row) override { logs(log, "save")(row); }
+    void optionMenuDidClickOnPropertyButtonAtIndex(std::uint64_t row) override { logs(log, "property")(row); }
+    bool optionMenuCanSaveToPatchPool() override { return true; }
+};
+
+TEST_F(OptionMenusTest, TheListMenuPassesItsRowAndASilentQuestionIsNo)
+{
+    ListMenuDelegate delegate;
+    OptionMenuForPatchViewController menu(7, nullptr, &delegate, appDelegate, true);
+    EXPECT_EQ(std::tuple(menu.savingInPatchPoolButton()->isEnabled(), menu.readingInPatchPoolButton()->isEnabled(),
+                         menu.undoButton()->isEnabled(), menu.propertyButton()->isEnabled()),
+              std::tuple(true, false, true, true));
+    menu.savingInPatchPoolButton()->click();
+    menu.propertyButton()->click();
+    menu.undoButtonClicked();
+    EXPECT_EQ(delegate.log, (Log{"save 7", "property 7"}));
+
+    appDelegate.setIsRestoringAll(true);
+    OptionMenuForPatchViewController restoring(7, nullptr, &delegate, appDelegate, true);
+    EXPECT_FALSE(restoring.undoButton()->isEnabled());
+    appDelegate.setIsShowingDialog(true);
+    delegate.log.clear();
+    restoring.savingInPatchPoolButtonClicked();
+    restoring.propertyButtonClicked();
+    EXPECT_TRUE(delegate.log.empty());
 }
 
 }  // namespace

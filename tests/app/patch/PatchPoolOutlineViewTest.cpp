@@ -255,31 +255,42 @@ TEST_F(PatchPoolOutlineViewTest, ClicksAreToldBeforeTheSelectionChangesAndFocusL
     pool->setBackUpDelegate(screen.get());
 }
 
+// In the pool and in the list alike. The desktop's Redo chord takes nothing back, nor do the pool's Alt chords.
 TEST_F(PatchPoolOutlineViewTest, CtrlZUndoesUnlessRestoringAndOtherKeysAreSwallowed)
 {
-    undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{}));
-    appDelegate.setIsRestoringAll(true);
-    tap(pool, Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
-    EXPECT_TRUE(undo.canBeUndo());
-    appDelegate.setIsRestoringAll(false);
-    // The desktop's Redo chord and Alt chords take nothing back.
-    tap(pool, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("Z"));
-    tap(pool, Qt::Key_Z, Qt::ControlModifier | Qt::AltModifier, QStringLiteral("z"));
-    EXPECT_TRUE(undo.canBeUndo());
-    tap(pool, Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
-    EXPECT_FALSE(undo.canBeUndo());
+    for (QWidget* view : {static_cast<QWidget*>(pool), static_cast<QWidget*>(screen->patchManagerTableView())}) {
+        SCOPED_TRACE(view->metaObject()->className());
+        undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{}));
+        appDelegate.setIsRestoringAll(true);
+        tap(view, Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
+        EXPECT_TRUE(undo.canBeUndo());
+        appDelegate.setIsRestoringAll(false);
+        tap(view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("Z"));
+        if (view == pool) tap(view, Qt::Key_Z, Qt::ControlModifier | Qt::AltModifier, QStringLiteral("z"));
+        EXPECT_TRUE(undo.canBeUndo());
+        tap(view, Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
+        EXPECT_FALSE(undo.canBeUndo());
+    }
 }
 
-// An input method's committed text would select the row whose name starts with it, unrecorded.
+// An input method's committed text would select the row whose name starts with it: neither view selects,
+// records or tells the unit anything.
 TEST_F(PatchPoolOutlineViewTest, CommittedInputMethodTextSelectsNoRow)
 {
+    CustomTableViewForPatch& list = *screen->patchManagerTableView();
     click(0);
+    testing_app::click(list.viewport(), list.visualRect(list.model()->index(1, 1)).center());
     const auto before = pool->selectedRowList();
     undo.clearUndoStack();
-    pool->setFocus();
-    commitText(pool, QStringLiteral("B"));
+    log.clear();
+    for (const auto& [view, text] : {std::pair<QWidget*, QString>{pool, QStringLiteral("B")}, {&list, QStringLiteral("P2")}}) {
+        view->setFocus();
+        commitText(view, text);
+    }
     EXPECT_EQ(pool->selectedRowList(), before);
+    EXPECT_EQ(list.selectedRows(), std::vector<std::uint64_t>{1});
     EXPECT_TRUE(undo.actionStack().empty());
+    EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
 }
 
 TEST_F(PatchPoolOutlineViewTest, TheRulerShowsOnlyWhenRowsPassTheVisibleAreaAndTheObserverRunsOnce)

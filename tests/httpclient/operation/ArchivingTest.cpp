@@ -87,7 +87,7 @@ void expectRefusedAsTooLarge(const std::optional<Error>& error)
 
 }  // namespace
 
-TEST(Archiving, ResponseSerializersComeBackAsTheirClassWithTheirFields)
+TEST(Archiving, SerializersComeBackAsTheirClassWithTheirFields)
 {
     auto json = JSONResponseSerializer::serializerWithReadingOptions(4);
     json->removesKeysWithNullValues = true;
@@ -125,23 +125,19 @@ TEST(Archiving, ResponseSerializersComeBackAsTheirClassWithTheirFields)
     ASSERT_EQ(compoundBack->responseSerializers.size(), 2u);
     EXPECT_TRUE(std::dynamic_pointer_cast<JSONResponseSerializer>(compoundBack->responseSerializers[0]));
     EXPECT_TRUE(std::dynamic_pointer_cast<ImageResponseSerializer>(compoundBack->responseSerializers[1]));
-}
-
-TEST(Archiving, RequestSerializersKeepTheirHeadersStyleAndOptions)
-{
-    auto json = JSONRequestSerializer::serializerWithWritingOptions(JSONRequestSerializer::kJSONWritingPrettyPrinted);
-    json->setValue(std::string("secret"), "X-Token");
-    json->setQueryStringSerializationWithStyle(0);
-    auto back = std::dynamic_pointer_cast<JSONRequestSerializer>(HTTPRequestSerializer::decodeObject(roundTrip(json->archivedObject())));
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->writingOptions, JSONRequestSerializer::kJSONWritingPrettyPrinted);
-    EXPECT_EQ(back->valueForHTTPHeaderField("X-Token"), "secret");
-    EXPECT_EQ(back->HTTPRequestHeaders(), json->HTTPRequestHeaders());
-
-    auto list = PropertyListRequestSerializer::serializerWithFormat(PropertyListRequestSerializer::kPropertyListBinaryFormat, 3);
-    auto listBack = std::dynamic_pointer_cast<PropertyListRequestSerializer>(HTTPRequestSerializer::decodeObject(roundTrip(list->archivedObject())));
-    ASSERT_TRUE(listBack);
-    EXPECT_EQ(std::pair(listBack->format, listBack->writeOptions), std::pair(PropertyListRequestSerializer::kPropertyListBinaryFormat, 3UL));
+    auto jsonRequest = JSONRequestSerializer::serializerWithWritingOptions(JSONRequestSerializer::kJSONWritingPrettyPrinted);
+    jsonRequest->setValue(std::string("secret"), "X-Token");
+    jsonRequest->setQueryStringSerializationWithStyle(0);
+    auto requestBack = std::dynamic_pointer_cast<JSONRequestSerializer>(HTTPRequestSerializer::decodeObject(roundTrip(jsonRequest->archivedObject())));
+    ASSERT_TRUE(requestBack);
+    EXPECT_EQ(requestBack->writingOptions, JSONRequestSerializer::kJSONWritingPrettyPrinted);
+    EXPECT_EQ(requestBack->valueForHTTPHeaderField("X-Token"), "secret");
+    EXPECT_EQ(requestBack->HTTPRequestHeaders(), jsonRequest->HTTPRequestHeaders());
+    auto requestList = PropertyListRequestSerializer::serializerWithFormat(PropertyListRequestSerializer::kPropertyListBinaryFormat, 3);
+    auto requestListBack =
+        std::dynamic_pointer_cast<PropertyListRequestSerializer>(HTTPRequestSerializer::decodeObject(roundTrip(requestList->archivedObject())));
+    ASSERT_TRUE(requestListBack);
+    EXPECT_EQ(std::pair(requestListBack->format, requestListBack->writeOptions), std::pair(PropertyListRequestSerializer::kPropertyListBinaryFormat, 3UL));
 }
 
 TEST(Archiving, AnOperationKeepsItsRequestResultAndSerializerAndIsPausedByArchiving)
@@ -299,8 +295,9 @@ TEST(Archiving, ALineBreakInAnyArchivedHeaderFieldRefusesTheArchive)
     EXPECT_EQ(decoded->valueForHTTPHeaderField("X-Client"), "rig");
 }
 
-// The method opens the request line: one with a space or line break would write lines of its own.
-TEST(Archiving, AMethodThatIsNotOneWordRefusesTheArchive)
+// The method opens the request line: one with a space or line break would write lines of its own. A time-out
+// that is not finite, or is negative, refuses the archive too.
+TEST(Archiving, AMethodThatIsNotOneWordOrATimeOutThatIsNotFiniteRefusesTheArchive)
 {
     for (const std::string method : {"PUT /x HTTP/1.1\r\nX-Injected: yes\r\nX-Rest:", "GET\n", "GET /x", "", "PROPFIND"}) {
         URLRequest request("http://127.0.0.1:1/x");
@@ -308,10 +305,6 @@ TEST(Archiving, AMethodThatIsNotOneWordRefusesTheArchive)
         const auto back = URLObjectCoding::decodeRequest(roundTrip(URLObjectCoding::encode(request)));
         EXPECT_EQ(back ? back->httpMethod : "<refused>", method == "PROPFIND" ? method : "<refused>") << method;
     }
-}
-
-TEST(Archiving, ATimeOutThatIsNotFiniteOrIsNegativeRefusesTheArchive)
-{
     const double infinity = std::numeric_limits<double>::infinity();
     for (const double seconds : {infinity, -infinity, std::nan(""), -1.0}) {
         for (double URLRequest::*field : {&URLRequest::timeoutInterval, &URLRequest::totalTimeoutInterval, &URLRequest::slowTransferInterval}) {
@@ -338,13 +331,16 @@ TEST(Archiving, ATimeOutThatIsNotFiniteOrIsNegativeRefusesTheArchive)
 
 // The readers make a fresh value at each reference, so an archive of a few kilobytes that refers to one object
 // thousands of times is refused with a clear error instead of taking gigabytes and hours.
-TEST(ArchiveBudget, ASerializerWhoseCodesAreReferredToThousandsOfTimesIsRefused)
+TEST(ArchiveBudget, ASerializerReferredToThousandsOfTimesIsRefused)
 {
-    // One serializer whose status codes are one range of 2^20 codes, listed 4,096 times.
+    // One serializer whose status codes are one range of 2^20 codes, listed 4,096 times; serializers nested
+    // twenty deep, each listing the one below twice.
     const auto member = object(plainSerializer(), {{"acceptableStatusCodes", indexSet(1 << 20)}});
-    std::optional<Error> error;
-    EXPECT_FALSE(HTTPResponseSerializer::decodeObject(roundTrip(compoundOf(std::vector<ArchivedValue>(4096, ArchivedValue(member)))), &error));
-    expectRefusedAsTooLarge(error);
+    for (const auto& hostile : {compoundOf(std::vector<ArchivedValue>(4096, ArchivedValue(member))), nested(20)}) {
+        std::optional<Error> error;
+        EXPECT_FALSE(HTTPResponseSerializer::decodeObject(roundTrip(hostile), &error));
+        expectRefusedAsTooLarge(error);
+    }
     // Once, the same serializer reads; the budget is the archive's, not the process's.
     auto once = std::dynamic_pointer_cast<CompoundResponseSerializer>(
         HTTPResponseSerializer::decodeObject(roundTrip(compoundOf({ArchivedValue(member)}))));
@@ -352,13 +348,6 @@ TEST(ArchiveBudget, ASerializerWhoseCodesAreReferredToThousandsOfTimesIsRefused)
     ASSERT_EQ(once->responseSerializers.size(), 1U);
     ASSERT_TRUE(once->responseSerializers.front()->acceptableStatusCodes);
     EXPECT_EQ(once->responseSerializers.front()->acceptableStatusCodes->size(), 1U << 20);
-}
-
-TEST(ArchiveBudget, NestedSerializersEachListingTheOneBelowTwiceAreRefused)
-{
-    std::optional<Error> error;
-    EXPECT_FALSE(HTTPResponseSerializer::decodeObject(roundTrip(nested(20)), &error));
-    expectRefusedAsTooLarge(error);
 }
 
 TEST(ArchiveBudget, HeaderFieldsReferredToManyTimesAreRefused)
@@ -394,7 +383,7 @@ TEST(ArchiveBudget, HeaderFieldsReferredToManyTimesAreRefused)
 // A text the readers take when it is there and pass over when it is not (a response's text encoding, a
 // session's background identifier) still refuses the archive once it spends the budget: dropped, the
 // archive would read as something it is not.
-TEST(ArchiveBudget, AnOptionalTextPastTheBudgetRefusesTheArchiveRatherThanGoingMissing)
+TEST(ArchiveBudget, AnOptionalTextPastTheBudgetRefusesTheArchiveAndTheBudgetIsTheDecodingThreadsOwn)
 {
     // One text, shared by every place it is put.
     const ArchivedValue huge(PlistValue(std::string(ArchiveDecodingBudget::kMaximumCost + 1, 'x')));
@@ -411,12 +400,8 @@ TEST(ArchiveBudget, AnOptionalTextPastTheBudgetRefusesTheArchiveRatherThanGoingM
                                                  object(URLObjectCoding::makeObjectInFamily("HTTPSessionManager", "URLSessionManager"),
                                                         {{"identifier", huge}}), &error));
     expectRefusedAsTooLarge(error);
-}
-
-// Each thread decodes against its own budget: a hostile archive spending its budget on one thread leaves
-// a large but honest one on another untouched, and a refusal leaves nothing behind for the next decode.
-TEST(ArchiveBudget, ABudgetIsTheDecodingThreadsOwn)
-{
+    // Each thread decodes against its own budget: a hostile archive spending its budget on one thread leaves
+    // a large but honest one on another untouched, and a refusal leaves nothing behind for the next decode.
     const ArchivedValue hostile = roundTrip(nested(16));
     const ArchivedValue honest = roundTrip(compoundOf({ArchivedValue(object(plainSerializer(), {{"acceptableStatusCodes", indexSet(1 << 19)}}))}));
     std::atomic<int> ready{0};
@@ -432,3 +417,4 @@ TEST(ArchiveBudget, ABudgetIsTheDecodingThreadsOwn)
     reader.join();
     EXPECT_EQ(std::pair(refused, read), std::pair(3, 3));
 }
+

@@ -5,7 +5,7 @@
 
 using namespace support::multipart;
 
-TEST(Multipart, BodiesHaveExactBytesAndLength)
+TEST(Multipart, BodiesHaveExactBytesAndLengthAndAnEmptyFormLeavesTheRequestAlone)
 {
     TempFile file("PNGDATA");
     const std::string fieldA = "--" + B + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nx";
@@ -41,10 +41,6 @@ TEST(Multipart, BodiesHaveExactBytesAndLength)
             EXPECT_EQ(std::pair(drained.body, drained.lastRead), std::pair(c.expected, std::int64_t{0})) << bufferSize;
         }
     }
-}
-
-TEST(Multipart, EmptyFormLeavesTheRequestAlone)
-{
     Form form;
     URLRequest request = form.build(std::nullopt);
     EXPECT_FALSE(request.httpBodyStream || request.valueForHTTPHeaderField("Content-Length") || request.valueForHTTPHeaderField("Content-Type"));
@@ -53,7 +49,7 @@ TEST(Multipart, EmptyFormLeavesTheRequestAlone)
         EXPECT_THROW(form.serializer.multipartFormRequestWithMethod(method, "http://h/", std::nullopt, {}), std::invalid_argument);
 }
 
-TEST(Multipart, ThrottledReadsAndCopies)
+TEST(Multipart, ThrottledReadsAndCopiesGiveTheBodyAndFailingOrShortPartsFailIt)
 {
     URLRequest request = Form().build(ParameterDictionary{{"a", std::string(50, 'x')}, {"b", "y"}}, [](MultipartFormData& data) {
         data.throttleBandwidthWithPacketSize(10, 0);
@@ -68,10 +64,6 @@ TEST(Multipart, ThrottledReadsAndCopies)
     stream.close();
     std::uint8_t byte;
     EXPECT_EQ(stream.read(&byte, 1), 0);
-}
-
-TEST(Multipart, FailingOrShortPartStreamsFailTheBody)
-{
     const std::vector<std::pair<std::shared_ptr<platform::InputStream>, std::int64_t>> cases = {
         {std::make_shared<FailingStream>("abc"), 5},
         {std::make_shared<platform::DataInputStream>(bytes("abc")), URLRequestSerializationErrorIncompleteBody},

@@ -89,7 +89,7 @@ TEST(HTTPRequestSerializer, PutsParametersIntoURIOrBody)
     }
 }
 
-TEST(HTTPRequestSerializer, DefaultHeadersNeverOverrideTheRequestsOwn)
+TEST(HTTPRequestSerializer, DefaultHeadersComeFromTheProcessAndNeverOverrideTheRequestsOwn)
 {
     HTTPRequestSerializer serializer(process({"de-DE", "ja"}));
     EXPECT_EQ(serializer.valueForHTTPHeaderField("Accept-Language"), "de-DE;q=1, ja;q=0.9");
@@ -107,10 +107,6 @@ TEST(HTTPRequestSerializer, DefaultHeadersNeverOverrideTheRequestsOwn)
     serializer.setValue(std::nullopt, "User-Agent");
     request = serializer.requestWithMethod("GET", "http://h/", std::nullopt);
     EXPECT_EQ(std::tuple(header(*request, "Authorization"), header(*request, "User-Agent")), std::tuple("<none>", "<none>"));
-}
-
-TEST(HTTPRequestSerializer, AcceptLanguageAndUserAgentFromTheProcess)
-{
     const auto field = [](platform::ProcessInfo info, const std::string& name) { return HTTPRequestSerializer(info).valueForHTTPHeaderField(name); };
     EXPECT_EQ(field(process({"a", "b", "c", "d", "e", "f", "g"}), "Accept-Language"), "a;q=1, b;q=0.9, c;q=0.8, d;q=0.7, e;q=0.6, f;q=0.5");
     EXPECT_EQ(field(process({}), "Accept-Language"), "");
@@ -171,19 +167,9 @@ TEST(HTTPRequestSerializer, QueryStyleAndCallback)
     EXPECT_EQ(error->code, URLRequestSerializationErrorUnencodable);
 }
 
-TEST(HTTPRequestSerializer, BrokenPreconditionsThrow)
-{
-    HTTPRequestSerializer serializer(process());
-    for (const auto& [method, url] : std::vector<std::pair<std::string, std::string>>{
-             {"", "http://h/"}, {"GET", ""}, {"GET", "no scheme"}, {"GET", "http://h/%zz"}})
-        EXPECT_THROW(serializer.requestWithMethod(method, url, std::nullopt), std::invalid_argument) << url;
-    EXPECT_THAT([&] { serializer.requestWithMethod("GET", "http://h/a b", std::nullopt); },
-                ThrowsMessage<std::invalid_argument>(StrEq("Invalid parameter not satisfying: url")));
-}
-
 // A default header field with a line break or NUL would add lines of its own to every request built:
 // it is refused where it is set, and nothing of it is kept.
-TEST(HTTPRequestSerializer, AHeaderFieldWithALineBreakIsRefusedWhereItIsSet)
+TEST(HTTPRequestSerializer, AHeaderFieldWithALineBreakOrABrokenPreconditionThrows)
 {
     HTTPRequestSerializer serializer(process());
     const auto before = serializer.HTTPRequestHeaders();
@@ -200,6 +186,12 @@ TEST(HTTPRequestSerializer, AHeaderFieldWithALineBreakIsRefusedWhereItIsSet)
     // The user name and password go base64-encoded: any text is safe there.
     serializer.setAuthorizationHeaderFieldWithUsername("ada\r\n", "pw\n");
     EXPECT_EQ(serializer.valueForHTTPHeaderField("Authorization"), "Basic YWRhDQo6cHcK");
+    // A method or URL that breaks a precondition throws too.
+    for (const auto& [method, url] : std::vector<std::pair<std::string, std::string>>{
+             {"", "http://h/"}, {"GET", ""}, {"GET", "no scheme"}, {"GET", "http://h/%zz"}})
+        EXPECT_THROW(serializer.requestWithMethod(method, url, std::nullopt), std::invalid_argument) << url;
+    EXPECT_THAT([&] { serializer.requestWithMethod("GET", "http://h/a b", std::nullopt); },
+                ThrowsMessage<std::invalid_argument>(StrEq("Invalid parameter not satisfying: url")));
 }
 
 TEST(DocumentRequestSerializers, WriteBodiesOrReportWhyNot)

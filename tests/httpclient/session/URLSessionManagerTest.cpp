@@ -31,7 +31,10 @@ TEST_F(ManagerFixture, ADataTaskCompletesOnTheMainQueueAndThenPostsItsCompletion
               std::pair(std::size_t{1}, std::size_t{0}));
 }
 
-TEST_F(ManagerFixture, ANewManagerParsesJSONAndRefusesOtherTypes)
+// A new manager parses JSON and refuses other types; a refused status fails through the serializer, the
+// error in the completion; a 401 whose challenges none can be answered ends the task in a failure that says
+// so, never a success.
+TEST_F(ManagerFixture, ANewManagerParsesJSONAndARefusedTypeStatusOrChallengeFailsTheTask)
 {
     server.serve("/doc.json", "{\"a\": 1}", "application/json");
     server.serve("/page", "<html/>", "text/html");
@@ -44,12 +47,7 @@ TEST_F(ManagerFixture, ANewManagerParsesJSONAndRefusesOtherTypes)
     }
     fresh->invalidateSessionCancelingTasks(true);
     EXPECT_TRUE(loop.runUntil([&] { return invalidated(fresh->session().get()) == 1; }));
-}
 
-// A refused status fails through the serializer, the error in the completion; a 401 whose challenges none can
-// be answered ends the task in a failure that says so, never a success.
-TEST_F(ManagerFixture, ARefusedStatusOrAChallengeNoneCanAnswerFailsTheTask)
-{
     server.serve("/gone", LoopbackServer::Reply{404, "text/plain", "nope", {}, 0});
     server.serve("/vault", LoopbackServer::Reply{401, "text/plain", "who", {{"WWW-Authenticate", "Bearer realm=\"v\""}}, 0});
     for (const auto& [path, code] : {std::pair("/gone", std::int64_t{-1011}),
@@ -118,20 +116,17 @@ TEST_F(ManagerFixture, ADownloadIsMovedToItsDestinationAndAFailedMoveFailsTheTas
     }
 }
 
-TEST_F(ManagerFixture, UploadProgressFollowsTheBytesSent)
+// An upload's progress follows the bytes sent; a multipart body written to a file is uploaded by that file's URL.
+TEST_F(ManagerFixture, UploadsFollowTheBytesSentAndAMultipartBodyFileGoesByItsURL)
 {
     server.serve("/in", "ok");
     auto outcome = std::make_shared<Outcome>();
     std::shared_ptr<Progress> progress;
-    URLRequest request(server.url("/in"), 5);
-    request.httpMethod = "PUT";
-    run(manager->uploadTaskWithRequestFromData(request, Bytes(100000, 'q'), &progress, collect(outcome)), outcome);
+    URLRequest put(server.url("/in"), 5);
+    put.httpMethod = "PUT";
+    run(manager->uploadTaskWithRequestFromData(put, Bytes(100000, 'q'), &progress, collect(outcome)), outcome);
     EXPECT_EQ(std::pair(progress->totalUnitCount(), progress->completedUnitCount()), std::pair(std::int64_t{100000}, std::int64_t{100000}));
     EXPECT_TRUE(server.requests("/in").back().body == std::string(100000, 'q'));
-}
-
-TEST_F(ManagerFixture, AMultipartBodyWrittenToAFileIsUploadedByThatFilesURL)
-{
     // The loopback server's library takes multipart bodies apart; this one keeps them as they came.
     support::RawHTTPRecorder wire;
     HTTPRequestSerializer serializer;
@@ -145,7 +140,7 @@ TEST_F(ManagerFixture, AMultipartBodyWrittenToAFileIsUploadedByThatFilesURL)
     std::ifstream file(folder / "body file", std::ios::binary);
     const std::string body((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 
-    auto outcome = std::make_shared<Outcome>();
+    outcome = std::make_shared<Outcome>();
     EXPECT_FALSE(run(manager->uploadTaskWithRequestFromFile(request, fileURL, nullptr, collect(outcome)), outcome).error);
     ASSERT_EQ(wire.requests("/form").size(), 1u);
     const auto seen = wire.requests("/form").back();
@@ -156,7 +151,8 @@ TEST_F(ManagerFixture, AMultipartBodyWrittenToAFileIsUploadedByThatFilesURL)
     EXPECT_FALSE(manager->uploadTaskWithRequestFromFile(request, wire.url("/form"), nullptr, collect(outcome)));
 }
 
-TEST_F(ManagerFixture, TheRedirectOverrideMayStopAtTheRedirectResponse)
+// The task overrides decide: a redirect may stop at the redirect response, a password challenge is answered.
+TEST_F(ManagerFixture, TheTaskOverridesMayStopAtARedirectAndAnswerAPasswordChallenge)
 {
     server.redirect("/old", "/new");
     server.serve("/new", "new");
@@ -168,10 +164,6 @@ TEST_F(ManagerFixture, TheRedirectOverrideMayStopAtTheRedirectResponse)
         EXPECT_EQ(fetch("/old").response->statusCode, stop ? 302 : 200);
         EXPECT_EQ(text(last().userInfo.at(NetworkingTaskDidCompleteResponseDataKey)), stop ? "moved" : "new");
     }
-}
-
-TEST_F(ManagerFixture, APasswordChallengeIsAnsweredByTheTaskOverride)
-{
     server.requireBasicAuthentication("/vault", "ann", "pw", LoopbackServer::Reply{200, "text/plain", "gold", {}, 0});
     manager->setTaskDidReceiveAuthenticationChallengeBlock(
         [](URLSession&, URLSessionTask&, AuthenticationChallenge& challenge, std::optional<URLCredential>& credential) {
@@ -205,25 +197,7 @@ struct ManagerTrustFixture : ManagerFixture {
     LoopbackServer secure{identity};
 };
 
-TEST_F(ManagerTrustFixture, TheDefaultPolicyRefusesAnUnknownServerAndTheSessionOverrideMayAcceptIt)
-{
-    secure.serve("/s", "secure");
-    for (bool accept : {false, true}) {
-        forget();
-        if (accept)
-            manager->setSessionDidReceiveAuthenticationChallengeBlock([](URLSession&, AuthenticationChallenge& challenge,
-                                                                         std::optional<URLCredential>& credential) {
-                credential = URLCredential::credentialForTrust(*challenge.protectionSpace().serverTrust);
-                return URLSessionAuthChallengeDisposition::UseCredential;
-            });
-        auto outcome = std::make_shared<Outcome>();
-        const Outcome result = run(manager->dataTaskWithRequest(URLRequest(secure.url("/s"), 5), collect(outcome)), outcome);
-        EXPECT_EQ(result.error ? result.error->code : 0, accept ? 0 : std::int64_t{URLErrorCancelled});
-        EXPECT_EQ(text(result.object), accept ? "secure" : "<not bytes>");
-    }
-}
-
-TEST_F(ManagerTrustFixture, TrustJudgedByThePolicyAnswersZeroAtTaskLevelAndTwoWhenRefused)
+TEST_F(ManagerTrustFixture, TrustIsJudgedByThePolicyUnlessTheSessionOverrideAcceptsIt)
 {
     auto trust = ServerTrust::create({identity.certificateDER}, TrustPolicy::basicX509());
     ASSERT_TRUE(trust);
@@ -247,6 +221,23 @@ TEST_F(ManagerTrustFixture, TrustJudgedByThePolicyAnswersZeroAtTaskLevelAndTwoWh
     }
     EXPECT_EQ(answerTo(AuthenticationChallenge(ProtectionSpace("127.0.0.1", kAuthenticationMethodHTTPBasic)), false).first,
               URLSessionAuthChallengeDisposition::PerformDefaultHandling);
+    // Over the wire the default policy refuses an unknown server and the session override may accept it.
+    manager->securityPolicy->setAllowInvalidCertificates(false);
+    manager->securityPolicy->setValidatesDomainName(true);
+    secure.serve("/s", "secure");
+    for (bool accept : {false, true}) {
+        forget();
+        if (accept)
+            manager->setSessionDidReceiveAuthenticationChallengeBlock([](URLSession&, AuthenticationChallenge& challenge,
+                                                                         std::optional<URLCredential>& credential) {
+                credential = URLCredential::credentialForTrust(*challenge.protectionSpace().serverTrust);
+                return URLSessionAuthChallengeDisposition::UseCredential;
+            });
+        auto outcome = std::make_shared<Outcome>();
+        const Outcome result = run(manager->dataTaskWithRequest(URLRequest(secure.url("/s"), 5), collect(outcome)), outcome);
+        EXPECT_EQ(result.error ? result.error->code : 0, accept ? 0 : std::int64_t{URLErrorCancelled});
+        EXPECT_EQ(text(result.object), accept ? "secure" : "<not bytes>");
+    }
 }
 
 }  // namespace

@@ -118,61 +118,46 @@ TEST(TextRules, EndOfEditingTellsEachRefusalByItsOwnMessage)
     context.showDialogWithInformation = [&](const std::string& text) { sheets.push_back(text); };
     context.localizedString = [](const std::string& key) { return "text of " + key; };
 
-    struct End {
-        std::string text;
-        const char* message;  // none: taken
-    };
-    const End names[] = {
-        {"Lead", nullptr},
-        {" ", nullptr},
-        {"", "Patch_InvalidPatchName"},
-        {"a/b", "Patch_InvalidPatchName"},
-        // A name can reach a field by ways no key press takes, so the typing limits hold here too.
-        {"ABCDEFGHIJK", "Patch_LongPatchName"},
-        {"Caf\xC3\xA9", "Patch_NonAsciiPatchName"},
-        {"\xF0\x9F\x8E\xB8", "Patch_NonAsciiPatchName"},
-        {"ab" + kLoneHigh, "Patch_BrokenCharacterInPatchName"},
-    };
-    for (const End& c : names) {
-        sheets.clear();
-        EXPECT_EQ(PatchNameTextEditingManagement::patchNameTextShouldEndEditing(c.text, true, context), !c.message)
-            << c.text;
-        EXPECT_EQ(sheets, c.message ? std::vector<std::string>{std::string("text of ") + c.message}
-                                    : std::vector<std::string>{})
-            << c.text;
-    }
-
     const std::string kanji = "\xE6\xBC\xA2";
     std::string hundredKanji;
     for (int i = 0; i < 100; ++i) hundredKanji += kanji;
-    struct CommentEnd {
+    struct End {
+        bool comment;
         std::string language;
         std::string text;
-        const char* message;
+        const char* message;  // none: taken
     };
-    const CommentEnd comments[] = {
-        {"en", "a/b", nullptr},
-        {"en", std::string(200, 'a'), nullptr},
-        {"en", std::string(201, 'a'), "Patch_LongPatchComment"},
-        {"en", std::string("x\0y", 3), "Patch_NulInPatchComment"},
-        {"en", "Caf\xC3\xA9", "Patch_NonAsciiPatchComment"},
-        {"ja", hundredKanji, nullptr},
-        {"ja", hundredKanji + kanji, "Patch_LongPatchComment"},
-        {"ja", std::string("x\0y", 3), "Patch_NulInPatchComment"},
-        {"ja", "\xF0\x9F\x8E\xB8", "Patch_UnencodablePatchComment"},
-        {"ja", "\xE2\x88\x92" "5dB", "Patch_UnencodablePatchComment"},
-        {"ja", kanji + kLoneLow, "Patch_BrokenCharacterInPatchComment"},
-        {"en", "ab" + kLoneHigh, "Patch_BrokenCharacterInPatchComment"},
+    const End ends[] = {
+        {false, "en", "Lead", nullptr},
+        {false, "en", " ", nullptr},
+        {false, "en", "", "Patch_InvalidPatchName"},
+        {false, "en", "a/b", "Patch_InvalidPatchName"},
+        // A name can reach a field by ways no key press takes, so the typing limits hold here too.
+        {false, "en", "ABCDEFGHIJK", "Patch_LongPatchName"},
+        {false, "en", "Caf\xC3\xA9", "Patch_NonAsciiPatchName"},
+        {false, "en", "\xF0\x9F\x8E\xB8", "Patch_NonAsciiPatchName"},
+        {false, "en", "ab" + kLoneHigh, "Patch_BrokenCharacterInPatchName"},
+        {true, "en", "a/b", nullptr},
+        {true, "en", std::string(200, 'a'), nullptr},
+        {true, "en", std::string(201, 'a'), "Patch_LongPatchComment"},
+        {true, "en", std::string("x\0y", 3), "Patch_NulInPatchComment"},
+        {true, "en", "Caf\xC3\xA9", "Patch_NonAsciiPatchComment"},
+        {true, "ja", hundredKanji, nullptr},
+        {true, "ja", hundredKanji + kanji, "Patch_LongPatchComment"},
+        {true, "ja", std::string("x\0y", 3), "Patch_NulInPatchComment"},
+        {true, "ja", "\xF0\x9F\x8E\xB8", "Patch_UnencodablePatchComment"},
+        {true, "ja", "\xE2\x88\x92" "5dB", "Patch_UnencodablePatchComment"},
+        {true, "ja", kanji + kLoneLow, "Patch_BrokenCharacterInPatchComment"},
+        {true, "en", "ab" + kLoneHigh, "Patch_BrokenCharacterInPatchComment"},
     };
-    for (const CommentEnd& c : comments) {
+    for (const End& c : ends) {
+        SCOPED_TRACE(c.language + " " + c.text.substr(0, 16) + " " + std::to_string(c.text.size()));
         sheets.clear();
         context.language = c.language;
-        EXPECT_EQ(PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextField(c.text, true, context),
-                  !c.message)
-            << c.language << " " << c.text.size();
-        EXPECT_EQ(sheets, c.message ? std::vector<std::string>{std::string("text of ") + c.message}
-                                    : std::vector<std::string>{})
-            << c.language << " " << c.text.size();
+        EXPECT_EQ(c.comment ? PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextField(c.text, true, context)
+                            : PatchNameTextEditingManagement::patchNameTextShouldEndEditing(c.text, true, context),
+                  !c.message);
+        EXPECT_EQ(sheets, c.message ? std::vector<std::string>{std::string("text of ") + c.message} : std::vector<std::string>{});
     }
 
     sheets.clear();

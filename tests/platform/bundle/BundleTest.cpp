@@ -17,7 +17,7 @@ using platform::StringsTable;
 
 const Bundle kShipped{RIG_TEST_RESOURCES};
 
-TEST(StringsTableTest, ReadsCommentsAndEscapes)
+TEST(StringsTableTest, ReadsCommentsAndEscapesAndSkipsMalformedLines)
 {
     std::vector<std::string> problems;
     auto table = StringsTable::parse("\xEF\xBB\xBF/* header\n spanning lines */\n"
@@ -36,33 +36,30 @@ TEST(StringsTableTest, ReadsCommentsAndEscapes)
     for (const auto& [key, value] : expected) EXPECT_EQ(table.value(key), value) << key;
     EXPECT_EQ(table.entries().size(), 8u);
     EXPECT_FALSE(table.value("missing"));
-}
-
-TEST(StringsTableTest, MalformedLinesAreReportedAndSkipped)
-{
-    std::vector<std::string> problems;
-    auto table = StringsTable::parse("\"a\" = \"1\";\n"
-                                     "\"open\" = \"never closed;\n"    // line 2
-                                     "\"b\" = \"2\";\n"
-                                     "\"noSemicolon\" = \"3\"\n"        // line 4: the next line still loads
-                                     "\"c\" = \"4\";\n"
-                                     "bare = \"5\";\n"                   // line 6
-                                     "\"badEscape\" = \"\\q\";\n"       // line 7
-                                     "\"lone\" = \"\\UD800\";\n"        // line 8
-                                     "\"bytes\" = \"\xC3\";\n"          // line 9: not UTF-8
-                                     "\"a\" = \"again\";\n"             // line 10: duplicate, later wins
-                                     "\"d\" = \"6\";\n"
-                                     "\"tail\" = ",
-                                     &problems);
-    EXPECT_EQ((std::vector{table.value("a"), table.value("b"), table.value("c"), table.value("d")}),
+    // Malformed lines are reported and skipped.
+    problems.clear();
+    auto broken = StringsTable::parse("\"a\" = \"1\";\n"
+                                      "\"open\" = \"never closed;\n"    // line 2
+                                      "\"b\" = \"2\";\n"
+                                      "\"noSemicolon\" = \"3\"\n"        // line 4: the next line still loads
+                                      "\"c\" = \"4\";\n"
+                                      "bare = \"5\";\n"                   // line 6
+                                      "\"badEscape\" = \"\\q\";\n"       // line 7
+                                      "\"lone\" = \"\\UD800\";\n"        // line 8
+                                      "\"bytes\" = \"\xC3\";\n"          // line 9: not UTF-8
+                                      "\"a\" = \"again\";\n"             // line 10: duplicate, later wins
+                                      "\"d\" = \"6\";\n"
+                                      "\"tail\" = ",
+                                      &problems);
+    EXPECT_EQ((std::vector{broken.value("a"), broken.value("b"), broken.value("c"), broken.value("d")}),
               (std::vector<std::optional<std::string>>{"again", "2", "4", "6"}));
-    for (const char* key : {"open", "noSemicolon", "bare", "badEscape", "lone", "bytes", "tail"}) EXPECT_FALSE(table.value(key)) << key;
+    for (const char* key : {"open", "noSemicolon", "bare", "badEscape", "lone", "bytes", "tail"}) EXPECT_FALSE(broken.value(key)) << key;
     std::vector<std::string> lines;
     for (const auto& problem : problems) lines.push_back(problem.substr(0, problem.find(':')));
     EXPECT_EQ(lines, (std::vector<std::string>{"line 2", "line 5", "line 6", "line 7", "line 8", "line 9", "line 10", "line 12"}));
 }
 
-TEST(ConfigurationTest, ShippedTableHoldsEveryKeyWithItsDefault)
+TEST(ConfigurationTest, ShippedTableHoldsEveryKeyWithItsDefaultAndBadValuesFallBackToIt)
 {
     std::vector<std::string> problems;
     auto table = StringsTable::load(std::string(RIG_TEST_RESOURCES) + "/Configuration.strings", &problems);
@@ -74,10 +71,8 @@ TEST(ConfigurationTest, ShippedTableHoldsEveryKeyWithItsDefault)
     EXPECT_EQ(configuration.integer(Configuration::kTime_Of_Retry), 3);
     EXPECT_DOUBLE_EQ(configuration.floating(Configuration::kCommand_Time_Out), 3.0);
     EXPECT_EQ(configuration.string(Configuration::kServerURLAllQFX).rfind("https://", 0), 0u);
-}
 
-TEST(ConfigurationTest, MissingOrBadValuesFallBackToDefaultsNeverZero)
-{
+    // Missing or bad values fall back to the defaults, never to zero.
     Configuration empty;
     EXPECT_EQ(empty.integer(Configuration::kDownload_Time_Out), 60);
     EXPECT_EQ(empty.integer(Configuration::kCommand_Time_Out), 3);
@@ -104,7 +99,7 @@ TEST(ConfigurationTest, MissingOrBadValuesFallBackToDefaultsNeverZero)
     EXPECT_EQ(tuned.integer(Configuration::kTime_Of_Retry), 5);
 }
 
-TEST(LocalizerTest, LooksUpOwnLanguageThenEnglishThenKey)
+TEST(LocalizerTest, LooksUpTheLocalesLanguageThenEnglishThenKey)
 {
     Localizer localizer("ja", StringsTable::parse("\"both\" = \"両方\";"), StringsTable::parse("\"both\" = \"Both\"; \"englishOnly\" = \"English\";"));
     EXPECT_EQ(localizer.text("both"), "両方");
@@ -113,10 +108,7 @@ TEST(LocalizerTest, LooksUpOwnLanguageThenEnglishThenKey)
     EXPECT_EQ(Localizer::load(kShipped, "ja").text("Common_Cancel"), "キャンセル");
     EXPECT_EQ(Localizer::load(kShipped, "en").text("Common_Cancel"), "Cancel");
     EXPECT_EQ(Localizer::load(Bundle(""), "ja").text("Common_Cancel"), "Common_Cancel");
-}
-
-TEST(LocalizerTest, LanguageComesFromTheLocaleThatGovernsMessages)
-{
+    // The language comes from the locale that governs messages.
     const struct { const char *all, *messages, *lang, *language, *expected; } cases[] = {
         {"", "", "ja_JP.UTF-8", "", "ja"},   {"", "", "en_GB.UTF-8", "", "en"},    {"", "ja_JP.UTF-8", "en_US.UTF-8", "", "ja"},
         {"C", "ja_JP.UTF-8", "ja_JP.UTF-8", "", "en"}, {"", "", "en_US.UTF-8", "ja:en", "ja"}, {"", "", "C", "ja", "en"},
@@ -130,19 +122,9 @@ TEST(LocalizerTest, LanguageComesFromTheLocaleThatGovernsMessages)
     }
 }
 
-TEST(StringFormatTest, SubstitutesInOrderAndNeverRereadsArguments)
-{
-    EXPECT_EQ(StringFormat::format("Copy \"%@\" failed", {"100% Fuzz %@ %d"}), "Copy \"100% Fuzz %@ %d\" failed");
-    EXPECT_EQ(StringFormat::format("%ld of %ld restored (%d%%)", {3, 40L, 7}), "3 of 40 restored (7%)");
-    EXPECT_EQ(StringFormat::format("%@ uses %ld", {std::string("Drive"), -2}), "Drive uses -2");
-    EXPECT_EQ(StringFormat::format("left %@ and %@", {"one"}), "left one and ");
-    EXPECT_EQ(StringFormat::format("keep %s %5d 100%", {"x"}), "keep %s %5d 100%");
-    EXPECT_EQ(StringFormat::format("", {}), "");
-}
-
 // The interface texts of one language may not lack a key of the other, and a format must take the same
 // arguments in both, or a dialog shows a raw key or the wrong value.
-TEST(LocalizedTablesTest, EnglishAndJapaneseAgreeOnKeysAndFormats)
+TEST(LocalizedTablesTest, EnglishAndJapaneseAgreeOnKeysAndFormatsThatSubstituteInOrder)
 {
     auto english = kShipped.table(Localizer::kTableName, "en");
     auto japanese = kShipped.table(Localizer::kTableName, "ja");
@@ -164,6 +146,13 @@ TEST(LocalizedTablesTest, EnglishAndJapaneseAgreeOnKeysAndFormats)
         StringsTable::load(std::string(RIG_TEST_RESOURCES) + "/" + language + ".lproj/Localizable.strings", &problems);
         EXPECT_TRUE(problems.empty()) << problems.front();
     }
+    // A format substitutes its arguments in order and never rereads what it substituted.
+    EXPECT_EQ(StringFormat::format("Copy \"%@\" failed", {"100% Fuzz %@ %d"}), "Copy \"100% Fuzz %@ %d\" failed");
+    EXPECT_EQ(StringFormat::format("%ld of %ld restored (%d%%)", {3, 40L, 7}), "3 of 40 restored (7%)");
+    EXPECT_EQ(StringFormat::format("%@ uses %ld", {std::string("Drive"), -2}), "Drive uses -2");
+    EXPECT_EQ(StringFormat::format("left %@ and %@", {"one"}), "left one and ");
+    EXPECT_EQ(StringFormat::format("keep %s %5d 100%", {"x"}), "keep %s %5d 100%");
+    EXPECT_EQ(StringFormat::format("", {}), "");
 }
 
 TEST(BundleTest, ResourcesComeFromTheEnvironmentFirst)

@@ -9,6 +9,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/OperationQueue.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/dispatch/TimerService.h"
 
 using namespace platform;
 using namespace std::chrono_literals;
@@ -16,6 +17,7 @@ using namespace std::chrono_literals;
 namespace {
 
 struct DispatchFixture : ::testing::Test { FakeClock clock; RunLoop loop{clock}; Dispatch dispatch{loop}; };
+struct TimerFixture : ::testing::Test { FakeClock clock; RunLoop loop{clock}; TimerService timers{loop}; int fired = 0; };
 
 // Counts the tasks that run and whether two ever ran at once.
 struct OneAtATime {
@@ -60,16 +62,11 @@ TEST_F(DispatchFixture, SyncOnOwnSerialQueueRunsInlineInsteadOfDeadlocking)
     EXPECT_FALSE(queue->isCurrent());
 }
 
-TEST_F(DispatchFixture, MainQueueWorkFromBackgroundRunsOnTheLoopThread)
-{
-    std::atomic<bool> ranOnMain{false};
-    dispatch.global(Priority::Default).async([&] { dispatch.main().async([&] { ranOnMain = dispatch.main().isCurrent(); }); });
-    EXPECT_TRUE(loop.runUntil([&] { return ranOnMain.load(); }));
-}
-
+// Delayed work waits for the clock; pool work falling due after its dispatch is gone is dropped.
 TEST_F(DispatchFixture, DelayedWorkWaitsForTheClock)
 {
     std::atomic<int> fired{0};
+    Dispatch(loop).global(Priority::Low).after(1s, [&] { fired += 100; });
     dispatch.main().after(5s, [&] { ++fired; });
     auto queue = dispatch.makeSerial("late");
     queue->after(10s, [&] { ++fired; });
@@ -81,7 +78,7 @@ TEST_F(DispatchFixture, DelayedWorkWaitsForTheClock)
     EXPECT_TRUE(loop.runUntil([&] { return fired == 2; }));
 }
 
-TEST_F(DispatchFixture, OperationQueueRunsOneAtATimeAndWaitsForAll)
+TEST_F(DispatchFixture, OperationQueueRunsOneAtATimeWaitsForAllAndMayBeReleasedByItsOperation)
 {
     OperationQueue operations(dispatch.makeSerial("ops", Priority::Default));
     OneAtATime tasks;
@@ -90,10 +87,21 @@ TEST_F(DispatchFixture, OperationQueueRunsOneAtATimeAndWaitsForAll)
     EXPECT_EQ(tasks.done, 50);
     EXPECT_EQ(operations.operationCount(), 0u);
     EXPECT_FALSE(tasks.overlapped);
+    // An operation may release its own queue: once the serial queue runs this, it has stopped touching it.
+    auto serial = dispatch.makeSerial("ops", Priority::Default);
+    auto owned = std::make_unique<OperationQueue>(serial);
+    std::atomic<bool> released{false};
+    owned->addOperation([&] { owned.reset(), released = true; });
+    serial->sync([] {});
+    EXPECT_TRUE(released);
 }
 
-TEST_F(DispatchFixture, GroupNotifiesOnceEverythingLeft)
+// Main-queue work from the background runs on the loop thread; a group notifies once everything left.
+TEST_F(DispatchFixture, MainQueueWorkFromBackgroundRunsOnTheLoopThreadAndAGroupNotifiesOnceEverythingLeft)
 {
+    std::atomic<bool> ranOnMain{false};
+    dispatch.global(Priority::Default).async([&] { dispatch.main().async([&] { ranOnMain = dispatch.main().isCurrent(); }); });
+    EXPECT_TRUE(loop.runUntil([&] { return ranOnMain.load(); }));
     DispatchGroup group;
     std::atomic<int> work{0};
     std::atomic<bool> notified{false};
@@ -104,25 +112,6 @@ TEST_F(DispatchFixture, GroupNotifiesOnceEverythingLeft)
     group.notify(dispatch.main(), [&] { notified = (work == 8); });
     EXPECT_TRUE(group.wait(5s));
     EXPECT_TRUE(loop.runUntil([&] { return notified.load(); }));
-}
-
-TEST_F(DispatchFixture, DelayedPoolWorkFallingDueAfterTheDispatchIsGoneIsDropped)
-{
-    std::atomic<bool> ran{false};
-    Dispatch(loop).global(Priority::Low).after(1s, [&] { ran = true; });
-    loop.advance(2s);
-    EXPECT_FALSE(ran);
-}
-
-TEST_F(DispatchFixture, OperationMayReleaseItsOwnQueue)
-{
-    auto serial = dispatch.makeSerial("ops", Priority::Default);
-    auto operations = std::make_unique<OperationQueue>(serial);
-    std::atomic<bool> released{false};
-    operations->addOperation([&] { operations.reset(), released = true; });
-    // Once the serial queue runs this, the finished operation has stopped touching its queue.
-    serial->sync([] {});
-    EXPECT_TRUE(released);
 }
 
 // A task still running when the wait begins, a serial queue's later tasks and work one pool hands to
@@ -151,4 +140,55 @@ TEST_F(DispatchFixture, WaitingUntilIdleCoversRunningQueuedAndChainedWork)
     waiter.join();
     EXPECT_EQ(done.load(), 51);
     EXPECT_FALSE(dispatch.waitUntilIdle());
+}
+
+TEST_F(TimerFixture, OneShotFiresOnceAtItsTime)
+{
+    timers.scheduleOnce(2s, [&] { ++fired; });
+    loop.advance(1999ms);
+    EXPECT_EQ(fired, 0);
+    loop.advance(1ms);
+    EXPECT_EQ(fired, 1);
+    loop.advance(1h);
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(timers.activeCount(), 0u);
+}
+
+// A repeating timer fires every interval until invalidated, from outside or from its own callback.
+TEST_F(TimerFixture, RepeatingFiresEveryIntervalUntilInvalidated)
+{
+    auto id = timers.scheduleRepeating(100ms, [&] { ++fired; });
+    loop.advance(1s);
+    EXPECT_EQ(fired, 10);
+    timers.invalidate(id);
+    loop.advance(1s);
+    EXPECT_EQ(fired, 10);
+    id = timers.scheduleRepeating(1s, [&] {
+        if (++fired == 13) timers.invalidate(id);
+    });
+    loop.advance(10s);
+    EXPECT_EQ(fired, 13);
+}
+
+// An expiry already queued does nothing once it is stale: its timer invalidated, its watchdog re-armed, or
+// its service gone.
+TEST_F(TimerFixture, AStaleExpiryDoesNothing)
+{
+    auto id = timers.scheduleOnce(1s, [&] { ++fired; });
+    TimerService(loop).scheduleOnce(1s, [&] { ++fired; });
+    clock.advance(2s);  // due, but the loop has not run them yet
+    timers.invalidate(id);
+    loop.runUntilIdle();
+    EXPECT_EQ(fired, 0);
+
+    Timer watchdog(timers);
+    std::vector<int> which;
+    watchdog.arm(3s, [&] { which.push_back(1); });
+    loop.advance(2s);
+    watchdog.arm(3s, [&] { which.push_back(2); });
+    loop.advance(2s);  // the first arming's time has passed
+    EXPECT_TRUE(which.empty());
+    loop.advance(1s);
+    EXPECT_EQ(which, std::vector<int>{2});
+    EXPECT_FALSE(watchdog.isArmed());
 }

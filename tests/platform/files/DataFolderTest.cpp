@@ -26,8 +26,7 @@ TEST(WritableFolder, AMissingFolderIsMadeAndWhatStandsInTheWayIsNamed)
     TemporaryFolder folder;
     const std::string root = folder / "data/PEXO Rigmora";
     EXPECT_EQ(WritableFolder::whyNotWritable(root), "");
-    EXPECT_TRUE(fs::is_directory(root));
-    EXPECT_TRUE(fs::is_empty(root));
+    EXPECT_TRUE(fs::is_directory(root) && fs::is_empty(root));
     std::ofstream(folder / "taken") << "a file, not a folder";
     EXPECT_NE(WritableFolder::whyNotWritable(folder / "taken/PEXO Rigmora"), "");
     EXPECT_NE(WritableFolder::whyNotWritable(folder / "taken"), "");
@@ -39,22 +38,6 @@ TEST(WritableFolder, AMissingFolderIsMadeAndWhatStandsInTheWayIsNamed)
     }
     EXPECT_EQ(full, std::strerror(EFBIG));
     EXPECT_FALSE(fs::exists(folder / WritableFolder::kProbeName));
-}
-
-TEST(FolderLock, OneHolderAtATimeAndTheFolderIsFreeAgainAfterIt)
-{
-    TemporaryFolder folder;
-    {
-        const FolderLock first(folder.path());
-        ASSERT_EQ(first.outcome(), FolderLock::Outcome::Held);
-        const FolderLock second(folder.path());
-        EXPECT_EQ(second.outcome(), FolderLock::Outcome::TakenByAnother);
-        EXPECT_EQ(second.error(), "");
-    }
-    EXPECT_EQ(FolderLock(folder.path()).outcome(), FolderLock::Outcome::Held);
-    const FolderLock missing(folder / "gone");
-    EXPECT_EQ(missing.outcome(), FolderLock::Outcome::Failed);
-    EXPECT_NE(missing.error(), "");
 }
 
 // A path of exactly `length` bytes: `base` followed by folders of at most 200 bytes each.
@@ -69,28 +52,37 @@ std::string pathOfLength(const std::string& base, std::size_t length)
     return path;
 }
 
+// The folder lock has one holder at a time and is free again after it; a claim whose lock cannot be taken
+// refuses every copy and names the cause.
 TEST(DataFolderClaim, ALockThatCannotBeTakenRefusesEveryCopyAndNamesTheCause)
 {
     TemporaryFolder folder;
+    {
+        const FolderLock holder(folder.path());
+        ASSERT_EQ(holder.outcome(), FolderLock::Outcome::Held);
+        const FolderLock second(folder.path());
+        EXPECT_EQ(std::pair(second.outcome(), second.error()), std::pair(FolderLock::Outcome::TakenByAnother, std::string()));
+    }
+    EXPECT_EQ(FolderLock(folder.path()).outcome(), FolderLock::Outcome::Held);
+    const FolderLock missing(folder / "gone");
+    EXPECT_TRUE(missing.outcome() == FolderLock::Outcome::Failed && !missing.error().empty());
     // Something other than a file where the lock belongs: no copy can hold the folder, so none may run.
+    fs::remove(folder / FolderLock::kFileName);
     fs::create_directory(folder / FolderLock::kFileName);
     const DataFolderClaim first(folder.path());
-    EXPECT_EQ(first.refusal(), DataFolderClaim::Refusal::CannotLock);
-    EXPECT_EQ(first.why(), std::strerror(EISDIR));
+    EXPECT_EQ(std::pair(first.refusal(), first.why()), std::pair(DataFolderClaim::Refusal::CannotLock, std::string(std::strerror(EISDIR))));
     EXPECT_EQ(DataFolderClaim(folder.path()).refusal(), DataFolderClaim::Refusal::CannotLock);
 
     fs::remove(folder / FolderLock::kFileName);
     {
         const DataFolderClaim held(folder.path());
-        ASSERT_EQ(held.refusal(), DataFolderClaim::Refusal::None);
-        EXPECT_EQ(held.why(), "");
+        ASSERT_EQ(std::pair(held.refusal(), held.why()), std::pair(DataFolderClaim::Refusal::None, std::string()));
         EXPECT_EQ(DataFolderClaim(folder.path()).refusal(), DataFolderClaim::Refusal::TakenByAnother);
     }
     EXPECT_EQ(DataFolderClaim(folder.path()).refusal(), DataFolderClaim::Refusal::None);
     std::ofstream(folder / "taken") << "a file, not a folder";
     const DataFolderClaim blocked(folder / "taken");
-    EXPECT_EQ(blocked.refusal(), DataFolderClaim::Refusal::NotWritable);
-    EXPECT_NE(blocked.why(), "");
+    EXPECT_TRUE(blocked.refusal() == DataFolderClaim::Refusal::NotWritable && !blocked.why().empty());
 }
 
 TEST(DataFolderClaim, AFolderTooDeepForTheProgramsOwnFilesIsRefusedBeforeAnythingIsMade)

@@ -72,47 +72,34 @@ const std::string kClaimsTooMuch = "claims more pixels than its data can hold";
 
 }  // namespace
 
-// 8192 x 8192 claimed by a kilobyte of runs that are cut short before the end is refused; codes that
-// reach the last row decode, what they jump over transparent.
-TEST(ImageBounds, RunsCutShortAreRefusedBeforeThePixelsAreMade)
-{
-    Bytes runs;
-    for (int i = 0; i < 512; ++i) runs.insert(runs.end(), {255, 1});
-    EXPECT_NE(refusal(runLengthBitmap(8192, 8192, runs)).find("cut short"), std::string::npos);
-    const auto picture = read(runLengthBitmap(4, 3, {4, 1, 0, 0, 0, 2, 0, 1, 2, 2, 0, 1}));
-    ASSERT_TRUE(picture);
-    EXPECT_EQ(opacity(*picture), "##..|....|####|");
-}
-
-TEST(ImageBounds, APNGClaimingMorePixelsThanItsDataCanHoldIsRefusedBeforeDecoding)
+TEST(ImageBounds, PicturesClaimingMoreThanTheirDataCanHoldAreRefusedBeforeThePixelsAreMade)
 {
     EXPECT_NE(refusal(imagemaker::pngDeclaring(8192, 8192)).find(kClaimsTooMuch), std::string::npos);
     // The bound is deflate's own ceiling: a large picture of one colour, as small as it can be, still decodes.
     const auto picture = read(imagemaker::png(2048, 2048, std::vector<std::uint8_t>(2048 * 2048 * 4, 0)));
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->pixelsWide(), 2048U);
-}
-
-// Past the third, an icon of thousands of damaged images would be tried for hours. The best entry asks for
-// all the pixels a picture may have, so no other is tried after it fails; one that asks for less leaves
-// room for the next.
-TEST(ImageBounds, AnIconTriesOnlyItsBestFewImagesWithinOnePicturesWorthOfPixels)
-{
+    // Past the third, an icon of thousands of damaged images would be tried for hours. The best entry asks for
+    // all the pixels a picture may have, so no other is tried after it fails; one that asks for less leaves
+    // room for the next.
     const Bytes good = imagemaker::png(3, 3);
     const Bytes cut(good.begin(), good.begin() + 40);
     for (const auto& images : {std::vector<Bytes>{cut, cut, good}, {imagemaker::pngDeclaring(4096, 4096), good}}) {
-        const auto picture = read(icon(images));
-        ASSERT_TRUE(picture);
-        EXPECT_EQ(picture->pixelsWide(), 3U);
+        const auto shown = read(icon(images));
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(shown->pixelsWide(), 3U);
     }
     EXPECT_FALSE(refusal(icon({cut, cut, cut, good})).empty());
     EXPECT_NE(refusal(icon({imagemaker::pngDeclaring(8192, 8192), good})).find(kClaimsTooMuch), std::string::npos);
-}
-
-// Writers end a bitmap early when the rest is background: the rows after the end, in 8-bit or 4-bit runs,
-// and after a jump, stay transparent and the picture still shows.
-TEST(ImageBounds, RunsThatEndTheBitmapEarlyLeaveTheRestTransparent)
-{
+    // 8192 x 8192 claimed by a kilobyte of runs that are cut short before the end is refused; codes that reach
+    // the last row decode, what they jump over transparent. Writers end a bitmap early when the rest is
+    // background: the rows after the end, in 8-bit or 4-bit runs, and after a jump, stay transparent too.
+    Bytes runs;
+    for (int i = 0; i < 512; ++i) runs.insert(runs.end(), {255, 1});
+    EXPECT_NE(refusal(runLengthBitmap(8192, 8192, runs)).find("cut short"), std::string::npos);
+    const auto jumping = read(runLengthBitmap(4, 3, {4, 1, 0, 0, 0, 2, 0, 1, 2, 2, 0, 1}));
+    ASSERT_TRUE(jumping);
+    EXPECT_EQ(opacity(*jumping), "##..|....|####|");
     for (const bool nibbles : {false, true}) {
         SCOPED_TRACE(nibbles ? "4-bit" : "8-bit");
         // The bottom row drawn, then the end: the three rows above it never written.
@@ -125,3 +112,4 @@ TEST(ImageBounds, RunsThatEndTheBitmapEarlyLeaveTheRestTransparent)
         EXPECT_EQ(opacity(*jumped), "....|.##.|....|....|");
     }
 }
+

@@ -1,3 +1,4 @@
+#include "platform/midi/MidiThread.h"
 #include "platform/midi/VirtualMidiSystem.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,9 @@
 #include <chrono>
 #include <future>
 #include <mutex>
+#include <numeric>
 #include <thread>
+#include <vector>
 
 #include "platform/dispatch/RunLoop.h"
 
@@ -47,7 +50,7 @@ struct Host {
 
 }  // namespace
 
-TEST(VirtualMidiSystem, ListsDevicesWithEntitiesAndAnnouncesChangesOnTheMainQueue)
+TEST(VirtualMidiSystem, ListsDevicesAnnouncesChangesOnTheMainQueueAndSendsReachTheDeviceWhole)
 {
     Host host;
     VirtualMidiSystem& system = host.system;
@@ -58,10 +61,10 @@ TEST(VirtualMidiSystem, ListsDevicesWithEntitiesAndAnnouncesChangesOnTheMainQueu
     ASSERT_EQ(system.numberOfEntities(b->device()), 2u);
     const MidiRef first = system.entity(b->device(), 0);
     EXPECT_NE(system.entitySource(first, 0), kMidiNoRef);
-    EXPECT_EQ(system.entityDestination(first, 0), kMidiNoRef);
-    EXPECT_EQ(system.entityDestination(system.entity(b->device(), 1), 0), b->destination(1));
-    EXPECT_EQ(system.stringProperty(a->device(), MidiProperty::Name), "A");
-    EXPECT_EQ(system.integerProperty(a->device(), MidiProperty::Offline), 0);
+    EXPECT_EQ(std::pair(system.entityDestination(first, 0), system.entityDestination(system.entity(b->device(), 1), 0)),
+              std::pair(kMidiNoRef, b->destination(1)));
+    EXPECT_EQ(std::pair(system.stringProperty(a->device(), MidiProperty::Name), system.integerProperty(a->device(), MidiProperty::Offline)),
+              std::pair(std::optional<std::string>("A"), std::optional<std::int64_t>(0)));
     // Unplugged devices leave the list; offline ones stay, flagged.
     a->setOffline(true);
     EXPECT_EQ(system.numberOfDevices(), 2u);
@@ -79,22 +82,15 @@ TEST(VirtualMidiSystem, ListsDevicesWithEntitiesAndAnnouncesChangesOnTheMainQueu
     using Kind = MidiNotificationKind;
     EXPECT_EQ((std::vector<Kind>{heard[0].kind, heard[2].kind, heard[3].kind, heard[4].kind}),
               (std::vector<Kind>{Kind::ObjectAdded, Kind::PropertyChanged, Kind::ObjectRemoved, Kind::ObjectAdded}));
-    EXPECT_EQ(heard[0].child, a->device());
-    EXPECT_EQ(heard[0].childType, MidiObjectType::Device);
-    EXPECT_EQ(heard[2].object, a->device());
+    EXPECT_EQ(std::tuple(heard[0].child, heard[0].childType, heard[2].object), std::tuple(a->device(), MidiObjectType::Device, a->device()));
     EXPECT_EQ(host.onMain, std::vector<bool>(5, true));
-}
-
-// Sends reach the device side whole and in order, each completion told; a send from an input port or to
-// a source is refused, and one to an unplugged device goes nowhere.
-TEST(VirtualMidiSystem, SendsReachTheDeviceSideWholeAndInOrder)
-{
-    Host host;
+    // Sends reach the device side whole and in order, each completion told; a send from an input port or to
+    // a source is refused, and one to an unplugged device goes nowhere.
     auto device = host.system.addDevice("D");
-    std::vector<Message> heard;
+    std::vector<Message> got;
     device->setReceiver([&](const Message& message) {
         std::lock_guard lock(host.mutex);
-        heard.push_back(message);
+        got.push_back(message);
     });
     std::atomic<int> completions{0};
     std::vector<Message> sent;
@@ -103,7 +99,7 @@ TEST(VirtualMidiSystem, SendsReachTheDeviceSideWholeAndInOrder)
         ASSERT_TRUE(host.system.sendSysex(host.out, device->destination(), sent.back().data(), 4, [&] { ++completions; }));
     }
     host.system.waitUntilDelivered();
-    EXPECT_EQ(heard, sent);
+    EXPECT_EQ(got, sent);
     EXPECT_EQ(completions, 200);
     const std::uint8_t message[] = {0xF0, 0xF7};
     EXPECT_FALSE(host.system.sendSysex(host.out, device->source(), message, 2, nullptr));
@@ -111,11 +107,12 @@ TEST(VirtualMidiSystem, SendsReachTheDeviceSideWholeAndInOrder)
     device->unplug();
     host.system.sendSysex(host.out, device->destination(), message, 2, nullptr);
     host.system.waitUntilDelivered();
-    EXPECT_EQ(heard.size(), 200u);
+    EXPECT_EQ(got.size(), 200u);
 }
 
 // Device bytes arrive split as asked, on the input thread, only while a port is connected to the device's
 // source: not before, not while offline, not after an unplug broke the connection, not after a disconnect.
+// Paced, they still all arrive in order.
 TEST(VirtualMidiSystem, DeviceBytesArriveSplitAsAskedOnTheInputThreadOnlyWhileConnected)
 {
     Host host;
@@ -136,21 +133,14 @@ TEST(VirtualMidiSystem, DeviceBytesArriveSplitAsAskedOnTheInputThreadOnlyWhileCo
     device->send({0xF0, 0xF7});
     EXPECT_TRUE(host.takeReceived().empty());
     ASSERT_TRUE(host.system.connectSource(host.in, device->source()));
-    ASSERT_TRUE(host.system.disconnectSource(host.in, device->source()));
-    device->send({0xF0, 0xF7});
-    EXPECT_TRUE(host.takeReceived().empty());
-}
-
-TEST(VirtualMidiSystem, PacingStillDeliversEverythingInOrder)
-{
-    Host host;
-    auto device = host.system.addDevice("D");
-    host.system.connectSource(host.in, device->source());
     device->setPacing({1'000'000.0, std::chrono::microseconds(100)});
     for (std::uint8_t i = 0; i < 20; ++i) device->send({0xF0, i, 0xF7}, {1});
     const auto lists = host.takeReceived();
     ASSERT_EQ(lists.size(), 40u);
     for (std::uint8_t i = 0; i < 20; ++i) EXPECT_EQ(lists[2 * i + 1][0][0], i);
+    ASSERT_TRUE(host.system.disconnectSource(host.in, device->source()));
+    device->send({0xF0, 0xF7});
+    EXPECT_TRUE(host.takeReceived().empty());
 }
 
 // While a port's read procedure still runs, whatever it uses must outlive the port: disposing of it waits.
@@ -203,4 +193,41 @@ TEST(VirtualMidiSystem, TearingDownWhileTheDeviceSideIsBusyStopsItBeforeTheInput
     release.set_value();
     owner.join();
     EXPECT_EQ(system, nullptr);
+}
+
+// Tasks posted from another thread in quick succession (each while the thread spins for it) and after
+// pauses longer than the spin (each after it slept) all run, once and in order; a stop while the thread
+// spins ends it at once.
+TEST(MidiThread, ASpinningThreadRunsEveryTaskInOrderWhetherItSpunOrSleptAndStopsWhileSpinning)
+{
+    std::mutex mutex;
+    std::vector<int> ran;
+    std::atomic<bool> onOwnThread{true};
+    {
+        MidiThread thread("spinning", std::chrono::microseconds(2000));
+        const auto post = [&](int n) {
+            thread.post([&, n] {
+                if (!thread.isCurrent()) onOwnThread = false;
+                std::lock_guard lock(mutex);
+                ran.push_back(n);
+            });
+        };
+        for (int n = 0; n < 200; ++n) {
+            post(n);
+            // Now and then a pause past the spin, so the next task finds the thread asleep.
+            if (n % 50 == 49) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        thread.waitIdle();
+        // A quick task leaves it spinning; the stop must not wait out the spin's remainder, or a task.
+        post(200);
+        thread.waitIdle();
+        const auto before = std::chrono::steady_clock::now();
+        thread.stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+        post(201);  // dropped: the thread has stopped
+    }
+    std::vector<int> expected(201);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(ran, expected);
+    EXPECT_TRUE(onOwnThread);
 }

@@ -54,16 +54,11 @@ TEST(PropertyList, RoundTripsEveryKindInBothFormats)
         EXPECT_EQ(*parsed, c.value);
         EXPECT_EQ(PropertyList::serialize(*parsed, c.format), bytes);
     }
-}
-
-TEST(PropertyList, RecognisesXmlAfterByteOrderMarkAndBlankLines)
-{
+    // XML is recognised after a byte order mark and blank lines.
     const std::string text = "\xEF\xBB\xBF\n  <?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
-                             "<dict><key>n</key><integer>-5</integer><!-- </dict> --><key>a</key><array/></dict>"
-                             "</plist>";
+                             "<dict><key>n</key><integer>-5</integer><!-- </dict> --><key>a</key><array/></dict></plist>";
     PlistFormat format{};
-    EXPECT_EQ(PropertyList::parse(Bytes(text.begin(), text.end()), nullptr, &format),
-              PlistValue(PlistDictionary{{"n", -5}, {"a", PlistArray{}}}));
+    EXPECT_EQ(PropertyList::parse(Bytes(text.begin(), text.end()), nullptr, &format), PlistValue(PlistDictionary{{"n", -5}, {"a", PlistArray{}}}));
     EXPECT_EQ(format, PlistFormat::Xml);
 }
 
@@ -86,22 +81,7 @@ TEST(PlistValue, WrongKindsAnswerMissing)
     EXPECT_EQ(empty.get("k").asInteger(), 1);
 }
 
-TEST(PropertyList, RefusesWhatItCannotStore)
-{
-    const PlistValue refused[] = {
-        PlistValue(), PlistDictionary{{"a", PlistArray{PlistValue()}}}, std::string("before\0after", 12), "broken \xC3 text",
-        "\xED\xA0\x80 surrogate", PlistDictionary{{std::string("k\0ey", 4), 1}}, PlistDate{1e12},
-    };
-    for (const PlistValue& value : refused) {
-        for (PlistFormat format : {PlistFormat::Xml, PlistFormat::Binary}) {
-            Error error;
-            EXPECT_FALSE(PropertyList::serialize(value, format, &error));
-            EXPECT_EQ(error.code, PropertyList::kUnstorable);
-        }
-    }
-}
-
-TEST(PropertyList, HostileInputGivesErrors)
+TEST(PropertyList, HostileInputGivesErrorsAndWhatItCannotStoreIsRefused)
 {
     const Bytes valid = *PropertyList::serialize(everyKind(1.5), PlistFormat::Binary);
     for (std::size_t length = 0; length < valid.size(); ++length)
@@ -119,6 +99,17 @@ TEST(PropertyList, HostileInputGivesErrors)
     EXPECT_EQ(error.code, PropertyList::kMalformed);
     const std::string mismatched = "<plist><array></dict></array></plist>";
     EXPECT_FALSE(PropertyList::parse(Bytes(mismatched.begin(), mismatched.end())));
+    const PlistValue refused[] = {
+        PlistValue(), PlistDictionary{{"a", PlistArray{PlistValue()}}}, std::string("before\0after", 12), "broken \xC3 text",
+        "\xED\xA0\x80 surrogate", PlistDictionary{{std::string("k\0ey", 4), 1}}, PlistDate{1e12},
+    };
+    for (const PlistValue& value : refused) {
+        for (PlistFormat format : {PlistFormat::Xml, PlistFormat::Binary}) {
+            Error error;
+            EXPECT_FALSE(PropertyList::serialize(value, format, &error));
+            EXPECT_EQ(error.code, PropertyList::kUnstorable);
+        }
+    }
 }
 
 TEST(PropertyList, WritesFilesAtomicallyAndReportsBadOnes)

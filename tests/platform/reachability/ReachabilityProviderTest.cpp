@@ -64,7 +64,7 @@ Bytes headerOnly(std::uint16_t type, std::uint32_t sequence, std::uint32_t lengt
 
 }  // namespace
 
-TEST(NetlinkReachability, RoutingAnswersAreReadWithinEachMessage)
+TEST(NetlinkReachability, RoutingAnswersAreReadWithinEachMessageAndLoopbackIsAlwaysReachable)
 {
     const auto local = ipv4("10.0.0.1");
     const auto* localAddress = reinterpret_cast<const sockaddr*>(&local);
@@ -92,12 +92,8 @@ TEST(NetlinkReachability, RoutingAnswersAreReadWithinEachMessage)
         EXPECT_EQ((*flags & kReachabilityFlagIsLocalAddress) != 0, addressRead) << name;
     }
     EXPECT_FALSE(NetlinkReachabilityProvider::flagsFromDumps(headerOnly(NLMSG_ERROR, 1), wired.routes, wired.addresses, kAnyAddress));
-}
-
-// Loopback is always reachable, by address or name; the zero address answers; monitoring starts and stops
-// cleanly, even when the provider goes before a reference still scheduled.
-TEST(NetlinkReachability, LoopbackIsAlwaysReachableAndMonitoringStartsAndStopsCleanly)
-{
+    // Loopback is always reachable, by address or name; the zero address answers; monitoring starts and stops
+    // cleanly, even when the provider goes before a reference still scheduled.
     RunLoop loop;
     auto provider = std::make_unique<NetlinkReachabilityProvider>(loop);
     const auto loopback = ipv4("127.0.0.1");

@@ -61,10 +61,23 @@ TEST(ServerTrust, AnchorsHostNamesAndAddressesDecide)
 }
 
 // Certificates a handshake parsed are judged as the same chain given as bytes would be, and stay the
-// trust's own after the handshake lets go of them.
-TEST(ServerTrust, AnAdoptedChainIsJudgedAsItsBytesAre)
+// trust's own after the handshake lets go of them. What is no certificate is refused; keys are read.
+TEST(ServerTrust, AnAdoptedChainIsJudgedAsItsBytesAreAndWhatIsNoCertificateIsRefused)
 {
     Chain chain, stranger;
+    EXPECT_FALSE(ServerTrust::create({}, TrustPolicy::basicX509()));
+    EXPECT_FALSE(ServerTrust::create({Bytes{0x30, 0x03, 0x02, 0x01, 0x01}}, TrustPolicy::basicX509()));
+    Bytes trailing = chain.server.certificateDER;
+    trailing.push_back(0);
+    EXPECT_FALSE(Certificate::isCertificate(trailing));
+
+    EXPECT_EQ(Certificate::publicKey(chain.server.certificateDER), chain.server.publicKeyDER);
+    EXPECT_FALSE(Certificate::publicKey(Bytes{1, 2, 3}));
+    EXPECT_EQ(Certificate::derFromPEM(chain.authority.certificatePEM), chain.authority.certificateDER);
+    EXPECT_EQ(Certificate::derFromPEM(Certificate::pemFromDER(chain.server.certificateDER)), chain.server.certificateDER);
+    auto trust = ServerTrust::create({chain.server.certificateDER, chain.authority.certificateDER}, TrustPolicy::basicX509());
+    EXPECT_EQ(trust->copyPublicKey(), chain.server.publicKeyDER);
+
     const auto parse = [](const Bytes& der) {
         const unsigned char* cursor = der.data();
         return d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
@@ -98,23 +111,6 @@ TEST(ServerTrust, AnAdoptedChainIsJudgedAsItsBytesAre)
             EXPECT_EQ(adopted->certificateAt(i), given->certificateAt(i)) << c.host;
         EXPECT_EQ(adopted->copyPublicKey(), chain.server.publicKeyDER);
     }
-}
-
-TEST(ServerTrust, RejectsWhatIsNotACertificateAndReadsKeys)
-{
-    Chain chain;
-    EXPECT_FALSE(ServerTrust::create({}, TrustPolicy::basicX509()));
-    EXPECT_FALSE(ServerTrust::create({Bytes{0x30, 0x03, 0x02, 0x01, 0x01}}, TrustPolicy::basicX509()));
-    Bytes trailing = chain.server.certificateDER;
-    trailing.push_back(0);
-    EXPECT_FALSE(Certificate::isCertificate(trailing));
-
-    EXPECT_EQ(Certificate::publicKey(chain.server.certificateDER), chain.server.publicKeyDER);
-    EXPECT_FALSE(Certificate::publicKey(Bytes{1, 2, 3}));
-    EXPECT_EQ(Certificate::derFromPEM(chain.authority.certificatePEM), chain.authority.certificateDER);
-    EXPECT_EQ(Certificate::derFromPEM(Certificate::pemFromDER(chain.server.certificateDER)), chain.server.certificateDER);
-    auto trust = ServerTrust::create({chain.server.certificateDER, chain.authority.certificateDER}, TrustPolicy::basicX509());
-    EXPECT_EQ(trust->copyPublicKey(), chain.server.publicKeyDER);
 }
 
 // The default store is read once and shared, but follows SSL_CERT_FILE and SSL_CERT_DIR: each change of

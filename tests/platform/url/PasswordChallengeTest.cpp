@@ -1,35 +1,26 @@
-// A connection's answers to password challenges: which challenge it takes, where the password goes,
-// expired nonces, and user names that would break the header line.
+// A connection's answers to password challenges: how a challenge header reads, which challenge it takes,
+// where the password goes, expired nonces, and user names that would break the header line.
 #include <gtest/gtest.h>
 
+#include "platform/url/AuthenticationChallenge.h"
 #include "platform/url/HTTPAuthorization.h"
 #include "platform/url/PasswordAnswer.h"
 #include "support/url/URLConnectionRecorder.h"
+#include "ChallengeReplies.h"
 
 using namespace support::urlconnection;
+using namespace challengereplies;
 
 namespace {
 
 using Spaces = std::vector<std::string>;
-
-LoopbackServer::Reply challenge(const std::vector<std::string>& offered)
-{
-    LoopbackServer::Reply reply{401, "text/plain", "who are you", {}};
-    for (const auto& value : offered) reply.headers.emplace_back("WWW-Authenticate", value);
-    return reply;
-}
 
 LoopbackServer::Reply digest(const std::string& nonce, bool stale = false)
 {
     return challenge({"Digest realm=\"r\", qop=\"auth\", nonce=\"" + nonce + "\"" + (stale ? ", stale=true" : "")});
 }
 
-LoopbackServer::Reply redirectTo(const std::string& url) { return LoopbackServer::Reply{302, "text/plain", "", {{"Location", url}}}; }
-
-const LoopbackServer::Reply kWelcome{200, "text/plain", "welcome", {}};
 const std::string kBasicAnswer = "Basic YWRhOnNlY3JldA==";
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 struct PasswordChallenge : ConnectionFixture {
     std::mutex mutex;
@@ -88,11 +79,23 @@ TEST_F(PasswordChallenge, AnAnswerGoesOnlyToTheSchemeHostAndPortThatAskedForIt)
     withPassword(URLRequest(secure.url("/a", "localhost"), 20.0), "ada", std::chrono::seconds(30));
     EXPECT_EQ(secure.requests("/a").back().header("Authorization"), kBasicAnswer);
     EXPECT_EQ(server.requests("/b").back().header("Authorization"), "");
+    // The place a redirect leads to never got the password: its own 401 is a first challenge there, not a
+    // refusal. One that did get it (the same place) and still asks has refused it.
+    for (const bool elsewhere : {true, false}) {
+        const std::string path = elsewhere ? "/elsewhere" : "/here";
+        server.script("/a" + path, {challenge({"Basic realm=\"r\""}), redirectTo(server.url(path, elsewhere ? "localhost" : "127.0.0.1"))});
+        server.script(path, {challenge({"Basic realm=\"s\""}), kWelcome});
+        const auto recorder = withPassword("/a" + path);
+        EXPECT_EQ(asked(), (Spaces{"HTTPBasic r 0", std::string("HTTPBasic s ") + (elsewhere ? "0" : "1")}));
+        ASSERT_FALSE(recorder->error);
+        EXPECT_EQ(recorder->response->statusCode, elsewhere ? 200 : 401) << path;
+        EXPECT_EQ(server.requests(path).back().header("Authorization"), kBasicAnswer) << path;
+    }
 }
 
 // Every challenge of every header is read and the first one the connection can answer is taken; when it
 // can answer none, the failure says so and the delegate is not asked for a password it could not use.
-TEST_F(PasswordChallenge, TheFirstChallengeItCanAnswerIsTaken)
+TEST_F(PasswordChallenge, TheFirstChallengeItCanAnswerIsTakenAndAHostileListIsNamedBriefly)
 {
     const struct { std::vector<std::string> offered; std::string answer, space; } cases[] = {
         {{"Negotiate", "Basic realm=\"y\""}, "Basic ", "HTTPBasic y 0"},
@@ -123,11 +126,25 @@ TEST_F(PasswordChallenge, TheFirstChallengeItCanAnswerIsTaken)
         EXPECT_EQ(sent.rfind(c.answer, 0), 0u) << sent;
         EXPECT_TRUE(c.answer != "Digest " || contains(sent, "algorithm=MD5")) << sent;
     }
+    // A server may offer a great many challenges, or one of great length, none of them answerable: the failure
+    // names what was offered once each and briefly, never the server's whole header.
+    std::string many;
+    for (int i = 0; i < 10000; ++i) many += i % 2 ? "Newauth, " : "Bearer, ";
+    for (const auto& offered : {std::vector<std::string>{many, "Negotiate"}, std::vector<std::string>{std::string(60000, 'x')}}) {
+        server.script("/h", {challenge(offered)});
+        const auto recorder = withPassword("/h");
+        ASSERT_TRUE(recorder->error);
+        EXPECT_EQ(recorder->error->code, URLErrorUserAuthenticationRequired);
+        const std::string said = recorder->error->description.substr(0, 300);
+        EXPECT_LT(recorder->error->description.size(), 300u) << said;
+        EXPECT_TRUE(offered.size() != 2 || contains(said, "(Bearer, Newauth, Negotiate)")) << said;
+    }
 }
 
 // "stale=true" says the password was right and only the nonce expired: the same answer goes again with
 // the new nonce, counted from 1, without asking and without counting a failure. A server that calls
-// every nonce expired is answered only so often.
+// every nonce expired is answered only so often. Only an expired nonce of the realm and scheme that were
+// answered is renewed so: "stale" on another realm, or after a Basic answer, is a refusal put to the delegate.
 TEST_F(PasswordChallenge, AStaleNonceIsAnsweredAgainWithoutAsking)
 {
     server.script("/s", {digest("n1"), digest("n2", true), kWelcome});
@@ -146,6 +163,16 @@ TEST_F(PasswordChallenge, AStaleNonceIsAnsweredAgainWithoutAsking)
     EXPECT_EQ(recorder->response->statusCode, 401);
     EXPECT_EQ(asked(), (Spaces{"HTTPDigest r 0", "HTTPDigest r 1"}));
     EXPECT_EQ(server.hits("/e"), 2 + 16);
+
+    const std::string otherRealm = R"(Digest realm="other", qop="auth", nonce="n2", stale=true)";
+    for (const bool basic : {false, true}) {
+        server.script("/o", {basic ? challenge({"Basic realm=\"r\""}) : digest("n1"), challenge({otherRealm}), kWelcome});
+        const int before = server.hits("/o");
+        recorder = withPassword("/o");
+        EXPECT_EQ(asked(), (Spaces{basic ? "HTTPBasic r 0" : "HTTPDigest r 0", "HTTPDigest other 1"}));
+        ASSERT_FALSE(recorder->error);
+        EXPECT_EQ(std::pair(recorder->response->statusCode, server.hits("/o") - before), std::pair(std::int64_t{401}, 2));
+    }
 }
 
 // A line break in a user name, in any field however it got into the request, or in the method never
@@ -209,51 +236,72 @@ TEST(PasswordAnswer, AnAnswerKnowsItsPlaceBySchemeHostAndPort)
     }
 }
 
-// The place a redirect leads to never got the password: its own 401 is a first challenge there, not a
-// refusal. One that did get it (the same place) and still asks has refused it.
-TEST_F(PasswordChallenge, A401WhereARedirectLedCountsOnlyThatPlacesRefusals)
+TEST(HTTPAuthorization, ReadsTheFirstChallengeOfTheHeader)
 {
-    for (const bool elsewhere : {true, false}) {
-        const std::string path = elsewhere ? "/elsewhere" : "/here";
-        server.script("/a" + path, {challenge({"Basic realm=\"r\""}), redirectTo(server.url(path, elsewhere ? "localhost" : "127.0.0.1"))});
-        server.script(path, {challenge({"Basic realm=\"s\""}), kWelcome});
-        const auto recorder = withPassword("/a" + path);
-        EXPECT_EQ(asked(), (Spaces{"HTTPBasic r 0", std::string("HTTPBasic s ") + (elsewhere ? "0" : "1")}));
-        ASSERT_FALSE(recorder->error);
-        EXPECT_EQ(recorder->response->statusCode, elsewhere ? 200 : 401) << path;
-        EXPECT_EQ(server.requests(path).back().header("Authorization"), kBasicAnswer) << path;
-    }
+    auto digest = HTTPAuthorization::parse(R"(Digest realm="a \"quoted\", realm", qop="auth,auth-int", nonce=abc, Basic realm="x")");
+    ASSERT_TRUE(digest);
+    EXPECT_EQ(digest->scheme, "Digest");
+    EXPECT_EQ(digest->parameter("realm"), "a \"quoted\", realm");
+    EXPECT_EQ(digest->parameter("qop"), "auth,auth-int");
+    EXPECT_EQ(digest->parameter("nonce"), "abc");
+    EXPECT_EQ(digest->parameters.size(), 3u);
+    EXPECT_STREQ(HTTPAuthorization::authenticationMethod(*digest), platform::kAuthenticationMethodHTTPDigest);
+    auto basic = HTTPAuthorization::parse("basic REALM=\"r\"");
+    ASSERT_TRUE(basic);
+    EXPECT_EQ(basic->parameter("realm"), "r");
+    EXPECT_STREQ(HTTPAuthorization::authenticationMethod(*basic), platform::kAuthenticationMethodHTTPBasic);
+    EXPECT_STREQ(HTTPAuthorization::authenticationMethod(*HTTPAuthorization::parse("Bearer")), platform::kAuthenticationMethodDefault);
+    for (const char* malformed : {"", "   ", "Digest realm=\"never closed", "Digest =x"}) EXPECT_FALSE(HTTPAuthorization::parse(malformed)) << malformed;
 }
 
-// A server may offer a great many challenges, or one of great length, none of them answerable: the
-// failure names what was offered once each and briefly, never the server's whole header.
-TEST_F(PasswordChallenge, AHostileChallengeListIsNamedBriefly)
+TEST(HTTPAuthorization, AnswersBasicAndMD5DigestAndNothingElseAndAUserNameNeverBreaksTheHeader)
 {
-    std::string many;
-    for (int i = 0; i < 10000; ++i) many += i % 2 ? "Newauth, " : "Bearer, ";
-    for (const auto& offered : {std::vector<std::string>{many, "Negotiate"}, std::vector<std::string>{std::string(60000, 'x')}}) {
-        server.script("/h", {challenge(offered)});
-        const auto recorder = withPassword("/h");
-        ASSERT_TRUE(recorder->error);
-        EXPECT_EQ(recorder->error->code, URLErrorUserAuthenticationRequired);
-        const std::string said = recorder->error->description.substr(0, 300);
-        EXPECT_LT(recorder->error->description.size(), 300u) << said;
-        EXPECT_TRUE(offered.size() != 2 || contains(said, "(Bearer, Newauth, Negotiate)")) << said;
-    }
+    auto basic = HTTPAuthorization::parse("Basic realm=\"r\"");
+    EXPECT_EQ(HTTPAuthorization::header(*basic, "GET", "/", "Aladdin", "open sesame", 1, "c"), "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+    EXPECT_EQ(HTTPAuthorization::base64("ab"), "YWI=");
+    EXPECT_EQ(HTTPAuthorization::base64("a"), "YQ==");
+    // The worked example of the Digest scheme's own definition.
+    auto digest = HTTPAuthorization::parse(
+        R"(Digest realm="testrealm@host.com", qop="auth,auth-int", nonce="dcd98b7102dd2f0e8b11d0f600bfb0c093", opaque="5ccc069c403ebaf9f0171e9517f40e41")");
+    auto answer = HTTPAuthorization::header(*digest, "GET", "/dir/index.html", "Mufasa", "Circle Of Life", 1, "0a4f113b");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->rfind("Digest username=\"Mufasa\"", 0), 0u);
+    for (const char* part : {"response=\"6629fae49393a05397450978507c4ef1\"", "nc=00000001", "cnonce=\"0a4f113b\"", "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\""})
+        EXPECT_NE(answer->find(part), std::string::npos) << *answer;
+    for (const char* unanswerable : {R"(Digest realm="r", nonce="n", algorithm=SHA-256)", R"(Digest realm="r", nonce="n", qop="auth-int")",
+                                     R"(Digest realm="r")", "Bearer realm=x"})
+        EXPECT_FALSE(HTTPAuthorization::header(*HTTPAuthorization::parse(unanswerable), "GET", "/", "u", "p", 1, "c")) << unanswerable;
+    // A user name a quoted string cannot carry goes as an extended value, percent-encoded, and the digest is
+    // still that of the name itself.
+    auto plainDigest = HTTPAuthorization::parse(R"(Digest realm="r", nonce="n", qop="auth")");
+    auto escaped = HTTPAuthorization::header(*plainDigest, "GET", "/", std::string("ada\r\nX-Injected: yes\0\x7f\"", 23), "pw", 1, "c");
+    ASSERT_TRUE(escaped);
+    EXPECT_EQ(escaped->find_first_of(std::string("\r\n\0", 3)), std::string::npos);
+    EXPECT_EQ(escaped->rfind("Digest username*=UTF-8''ada%0D%0AX-Injected%3A%20yes%00%7F%22, realm=", 0), 0u) << *escaped;
+    auto plain = HTTPAuthorization::header(*plainDigest, "GET", "/", "ada \"q\"\tz", "pw", 1, "c");
+    EXPECT_EQ(plain->rfind("Digest username=\"ada \\\"q\\\"\tz\"", 0), 0u) << *plain;
 }
 
-// Only an expired nonce of the realm and scheme that were answered is renewed without asking: "stale"
-// on another realm, or after a Basic answer, is a refusal put to the delegate.
-TEST_F(PasswordChallenge, StaleOnAnotherRealmOrAfterBasicIsARefusal)
+TEST(HTTPAuthorization, ReadsEveryChallengeOfAHeaderAndKnowsWhichItCanAnswer)
 {
-    const std::string otherRealm = R"(Digest realm="other", qop="auth", nonce="n2", stale=true)";
-    for (const bool basic : {false, true}) {
-        server.script("/o", {basic ? challenge({"Basic realm=\"r\""}) : digest("n1"), challenge({otherRealm}), kWelcome});
-        const int before = server.hits("/o");
-        const auto recorder = withPassword("/o");
-        EXPECT_EQ(asked(), (Spaces{basic ? "HTTPBasic r 0" : "HTTPDigest r 0", "HTTPDigest other 1"}));
-        ASSERT_FALSE(recorder->error);
-        EXPECT_EQ(recorder->response->statusCode, 401);
-        EXPECT_EQ(server.hits("/o") - before, 2);
+    using List = std::vector<std::string>;
+    const struct { const char* header; List schemes; } cases[] = {
+        {"Newauth realm=\"apps\", type=1, title=\"Login to \\\"apps\\\"\", Basic realm=\"simple\"", {"Newauth-", "Basic+"}},
+        {"Negotiate abc+/==, NTLM, Digest realm=\"r\", nonce=\"n\", algorithm=MD5", {"Negotiate-", "NTLM-", "Digest+"}},
+        {", ,Bearer ,Digest realm=\"r\", nonce=\"n\", algorithm=SHA-256, qop=\"auth\"", {"Bearer-", "Digest-"}},
+        // A malformed challenge ends the list; those before it stand.
+        {"Basic realm=\"r\", Digest realm=\"never closed", {"Basic+"}},
+        // The qop list's white space may be tabs as well as spaces.
+        {"Digest realm=\"r\", nonce=\"n\", qop=\"auth-int,\tauth\"", {"Digest+"}},
+        {"Digest realm=\"r\", nonce=\"n\", qop=\"\tauth\t , auth-int\"", {"Digest+"}},
+    };
+    for (const auto& c : cases) {
+        List schemes;
+        for (const auto& challenge : HTTPAuthorization::parseAll(c.header))
+            schemes.push_back(challenge.scheme + (HTTPAuthorization::canAnswer(challenge) ? "+" : "-"));
+        EXPECT_EQ(schemes, c.schemes) << c.header;
     }
+    EXPECT_TRUE(HTTPAuthorization::isStale(*HTTPAuthorization::parse(R"(Digest realm="r", nonce="n2", stale=TRUE)")));
+    EXPECT_FALSE(HTTPAuthorization::isStale(*HTTPAuthorization::parse(R"(Digest realm="r", nonce="n2", stale=false)")));
 }
+

@@ -16,16 +16,17 @@ TEST_F(URLConnectionTest, DeliversResponseHeadAndBodyThenFinishes)
     const auto recorder = fetch("/doc.json");
     EXPECT_FALSE(recorder->error);
     ASSERT_TRUE(recorder->response);
-    EXPECT_EQ(recorder->responses, 1);
-    EXPECT_EQ(recorder->response->statusCode, 200);
-    EXPECT_EQ(recorder->response->mimeType, "application/json");
-    EXPECT_EQ(recorder->response->textEncodingName, "iso-8859-1");
-    EXPECT_EQ(recorder->response->expectedContentLength, 100000);
-    EXPECT_EQ(recorder->response->valueForHTTPHeaderField("etag"), "\"v1\"");
+    const auto& response = *recorder->response;
+    EXPECT_EQ(std::tuple(recorder->responses, response.statusCode, response.mimeType, response.textEncodingName, response.expectedContentLength),
+              std::tuple(1, std::int64_t{200}, "application/json", std::optional<std::string>("iso-8859-1"), std::int64_t{100000}));
+    EXPECT_EQ(response.valueForHTTPHeaderField("etag"), "\"v1\"");
     EXPECT_EQ(recorder->body, std::string(100000, 'x'));
 }
 
-TEST_F(URLConnectionTest, FollowsRedirectsOrHandsBackTheRedirectWhenRefused)
+// Redirects are followed (no byte of their bodies kept) or, refused, handed back. Credentials and cookies
+// follow one to the same origin only: a hop to another host (or scheme, or port) goes without them, while
+// other fields go along.
+TEST_F(URLConnectionTest, FollowsRedirectsCarryingCredentialsOnlyWithinTheOrigin)
 {
     server.redirect("/old", "/middle", 301);
     server.redirect("/middle", server.url("/new"), 307);
@@ -33,20 +34,11 @@ TEST_F(URLConnectionTest, FollowsRedirectsOrHandsBackTheRedirectWhenRefused)
     const auto follow = fetch("/old");
     EXPECT_FALSE(follow->error);
     EXPECT_EQ(follow->redirects, (std::vector<std::int64_t>{301, 307}));
-    EXPECT_EQ(follow->response->url, server.url("/new"));
-    EXPECT_EQ(follow->body, "arrived");  // no byte of the redirect bodies
-
+    EXPECT_EQ(std::pair(follow->response->url, follow->body), std::pair(server.url("/new"), std::string("arrived")));
     const auto refuse = fetch(URLRequest(server.url("/old")), std::make_shared<Recorder>(false));
     EXPECT_FALSE(refuse->error);
-    EXPECT_EQ(refuse->response->statusCode, 301);
-    EXPECT_EQ(server.hits("/new"), 1);
-}
+    EXPECT_EQ(std::pair(refuse->response->statusCode, server.hits("/new")), std::pair(std::int64_t{301}, 1));
 
-// Credentials and cookies follow a redirect to the same origin only: a hop to another host (or scheme, or
-// port) goes without them, while other fields go along.
-TEST_F(URLConnectionTest, ARedirectElsewhereCarriesNoCredentials)
-{
-    server.serve("/new", "arrived", "text/plain");
     for (const bool elsewhere : {false, true}) {
         server.redirect("/old", elsewhere ? server.url("/new", "localhost") : "/new", 302);
         URLRequest asked(server.url("/old"));
@@ -55,19 +47,18 @@ TEST_F(URLConnectionTest, ARedirectElsewhereCarriesNoCredentials)
         asked.setValue("kept", "X-Other");
         fetch(asked);
         const auto arrived = server.requests("/new").back();
-        EXPECT_EQ(arrived.header("Authorization"), elsewhere ? "" : "Bearer secret") << elsewhere;
-        EXPECT_EQ(arrived.header("Cookie"), elsewhere ? "" : "id=1") << elsewhere;
-        EXPECT_EQ(arrived.header("X-Other"), "kept") << elsewhere;
+        EXPECT_EQ(std::tuple(arrived.header("Authorization"), arrived.header("Cookie"), arrived.header("X-Other")),
+                  elsewhere ? std::tuple("", "", "kept") : std::tuple("Bearer secret", "id=1", "kept")) << elsewhere;
     }
     EXPECT_TRUE(platform::sameOrigin("http://a.test/x", "HTTP://A.test:80/y"));
-    EXPECT_FALSE(platform::sameOrigin("http://a.test/x", "https://a.test/x"));
-    EXPECT_FALSE(platform::sameOrigin("http://a.test/x", "http://a.test:8080/x"));
-    EXPECT_FALSE(platform::sameOrigin("not a url", "not a url"));
+    for (const auto& [a, b] : {std::pair("http://a.test/x", "https://a.test/x"), std::pair("http://a.test/x", "http://a.test:8080/x"),
+                               std::pair("not a url", "not a url")})
+        EXPECT_FALSE(platform::sameOrigin(a, b)) << b;
 }
 
 // Each failure ends the connection once, with its code and the URL that failed; a stalled server only once
 // the idle interval has passed.
-TEST_F(URLConnectionTest, FailuresEndTheConnectionOnceWithTheirCode)
+TEST_F(URLConnectionTest, FailuresEndTheConnectionOnceWithTheirCodeAndAHugeTimeOutLetsTheRequestRun)
 {
     server.redirect("/loop", "/loop");
     server.stall("/slow");
@@ -90,11 +81,7 @@ TEST_F(URLConnectionTest, FailuresEndTheConnectionOnceWithTheirCode)
         EXPECT_EQ(recorder->ends, 1);
     }
     server.release();
-}
-
-// A time-out too large for the clock (or infinite) is as good as none; it never fails the request at once.
-TEST_F(URLConnectionTest, AHugeOrInfiniteTimeOutLetsTheRequestRun)
-{
+    // A time-out too large for the clock (or infinite) is as good as none; it never fails the request at once.
     server.serve("/t", "arrived", "text/plain");
     for (const double seconds : {1e300, std::numeric_limits<double>::infinity(), std::nan(""), -std::numeric_limits<double>::infinity(), -1.0, 0.0}) {
         URLRequest request(server.url("/t"), seconds);
@@ -192,14 +179,12 @@ TEST(URLConnection, SynchronousHeadAndGetRunOnTheCallingThread)
     std::optional<Error> error;
     Bytes body = URLConnection::sendSynchronousRequest(head, &response, &error);
     ASSERT_FALSE(error) << error->describe();
-    EXPECT_EQ(response->statusCode, 200);
-    EXPECT_TRUE(body.empty());
-    EXPECT_EQ(response->valueForHTTPHeaderField("Last-Modified"), "Tue, 02 Jan 2024 10:00:00 GMT");
+    EXPECT_EQ(std::tuple(response->statusCode, body.empty(), response->valueForHTTPHeaderField("Last-Modified")),
+              std::tuple(200, true, std::optional<std::string>("Tue, 02 Jan 2024 10:00:00 GMT")));
     body = URLConnection::sendSynchronousRequest(URLRequest(server.url("/catalogue")), &response, &error);
     EXPECT_EQ(std::string(body.begin(), body.end()), "{\"a\":1}");
     URLConnection::sendSynchronousRequest(URLRequest(server.url("/missing")), &response, &error);
-    EXPECT_FALSE(error);
-    EXPECT_EQ(response->statusCode, 404);
+    EXPECT_EQ(std::pair(error.has_value(), response->statusCode), std::pair(false, std::int64_t{404}));
     // A header beyond curl's bound is the server's fault, whatever curl calls it.
     server.serve("/huge-header", LoopbackServer::Reply{200, "text/plain", "x", {{"X-Filler", std::string(300000, 'h')}}});
     URLConnection::sendSynchronousRequest(URLRequest(server.url("/huge-header")), &response, &error);
@@ -208,8 +193,7 @@ TEST(URLConnection, SynchronousHeadAndGetRunOnTheCallingThread)
     const int port = server.port();
     owned.reset();  // the port is closed now
     URLConnection::sendSynchronousRequest(URLRequest("http://127.0.0.1:" + std::to_string(port) + "/x", 1.0), &response, &error);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, URLErrorCannotConnectToHost);
+    EXPECT_EQ(error ? error->code : 0, URLErrorCannotConnectToHost);
     EXPECT_FALSE(response);
 }
 
@@ -233,8 +217,7 @@ TEST(FileOutputStream, ReplacesAFileAndKeepsTheWriteError)
     FileOutputStream full("/dev/full", false);
     full.open();
     EXPECT_EQ(full.write(bytes, 1), -1);
-    ASSERT_TRUE(full.streamError());
-    EXPECT_EQ(full.streamError()->code, ENOSPC);
+    EXPECT_EQ(full.streamError() ? full.streamError()->code : 0, ENOSPC);
     EXPECT_FALSE(full.hasSpaceAvailable());
 }
 

@@ -5,25 +5,16 @@
 
 #include "platform/url/DataInputStream.h"
 #include "support/url/SessionRecorder.h"
+#include "ChallengeReplies.h"
 
 using namespace support::urlsession;
+using namespace challengereplies;
 
 namespace {
 
 using Events = std::vector<std::string>;
 
-LoopbackServer::Reply challenge(std::vector<std::string> offered)
-{
-    LoopbackServer::Reply reply{401, "text/plain", "who are you", {}, 0};
-    for (auto& value : offered) reply.headers.emplace_back("WWW-Authenticate", std::move(value));
-    return reply;
-}
-
-const LoopbackServer::Reply kWelcome{200, "text/plain", "welcome", {}, 0};
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-TEST_F(SessionFixture, DataTaskCollectsAPlainOrChunkedBodyAndEndsCompleted)
+TEST_F(SessionFixture, DataTaskCollectsAPlainOrChunkedBodyAndCookiesAreSentBackWithinTheSessionOnly)
 {
     server.serve("/plain", LoopbackServer::Reply{200, "text/plain; charset=utf-8", std::string(70000, 'p'), {}, 0});
     server.serve("/chunked", LoopbackServer::Reply{200, "text/plain", std::string(50000, 'c'), {}, 4000});
@@ -39,6 +30,15 @@ TEST_F(SessionFixture, DataTaskCollectsAPlainOrChunkedBodyAndEndsCompleted)
         EXPECT_EQ(task->response()->statusCode, 200);
         EXPECT_EQ(recorder->completions, 1);
     }
+    server.serve("/login", LoopbackServer::Reply{200, "text/plain", "hi", {{"Set-Cookie", "who=ann; Path=/"}}, 0});
+    server.serve("/me", "me");
+    run(session->dataTaskWithRequest(request("/login")));
+    run(session->dataTaskWithRequest(request("/me")));
+    EXPECT_EQ(server.lastHeader("/me", "Cookie"), "who=ann");
+    auto other = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
+    run(other->dataTaskWithRequest(request("/me")));
+    EXPECT_EQ(server.lastHeader("/me", "Cookie"), "");
+    other->invalidateAndCancel();
 }
 
 TEST_F(SessionFixture, UploadsSendTheirBodyFromDataOrFileByteForByte)
@@ -100,19 +100,6 @@ TEST_F(SessionFixture, AStreamedBodyIsSentWholeAndAgainOnlyFromAFreshStream)
         EXPECT_EQ(seen.back().header("Transfer-Encoding"), c.declaresLength ? "" : "chunked");
         EXPECT_TRUE(recorder->error || seen.back().body == body);
     }
-}
-
-TEST_F(SessionFixture, DownloadLeavesTheBodyInATemporaryFileOnlyForTheDelegateCall)
-{
-    server.serve("/file.bin", std::string(200000, 'd'));
-    run(session->downloadTaskWithRequest(request("/file.bin")));
-    ASSERT_FALSE(recorder->error);
-    EXPECT_EQ(recorder->body, std::string(200000, 'd'));
-    EXPECT_EQ(recorder->written, 200000);
-    EXPECT_EQ(recorder->expectedToWrite, 200000);
-    EXPECT_EQ(std::filesystem::path(recorder->downloaded).parent_path().string(), session->downloadFolder());
-    EXPECT_FALSE(std::filesystem::exists(recorder->downloaded));
-    EXPECT_EQ(recorder->events.back(), "complete");
 }
 
 // Redirects change the method as the status requires and carry the body only for 307 and 308 (and a
@@ -241,7 +228,6 @@ TEST_F(SessionFixture, AHugeTimeOutRunsAndALineBreakInAFieldIsNeverSent)
 // Digest nonce is answered again without asking; and a 401 it cannot answer fails saying so, without asking.
 TEST_F(SessionFixture, EveryChallengeIsReadAndAPasswordGoesOnlyWhereItWasAsked)
 {
-    auto redirectTo = [](const std::string& url) { return LoopbackServer::Reply{302, "text/plain", "", {{"Location", url}}, 0}; };
     server.requireBasicAuthentication("/private", "ann", "secret", kWelcome);
     server.serve("/b", "arrived", "text/plain");
     server.script("/a", {challenge({"Negotiate", "Basic realm=\"y\""}), redirectTo(server.url("/b", "localhost"))});
@@ -304,21 +290,19 @@ TEST_F(SessionFixture, EveryChallengeIsReadAndAPasswordGoesOnlyWhereItWasAsked)
     EXPECT_EQ(server.requests("/q").back().header("Authorization"), "Basic YW5uOnNlY3JldA==");
 }
 
-TEST_F(SessionFixture, CookiesAreSentBackWithinTheSessionOnly)
+// A download leaves its body in a temporary file only for the delegate call; one cut short carries resume
+// data that continues where it stopped.
+TEST_F(SessionFixture, ADownloadLeavesItsFileOnlyForTheDelegateAndACutOneResumesWhereItStopped)
 {
-    server.serve("/login", LoopbackServer::Reply{200, "text/plain", "hi", {{"Set-Cookie", "who=ann; Path=/"}}, 0});
-    server.serve("/me", "me");
-    run(session->dataTaskWithRequest(request("/login")));
-    run(session->dataTaskWithRequest(request("/me")));
-    EXPECT_EQ(server.lastHeader("/me", "Cookie"), "who=ann");
-    auto other = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
-    run(other->dataTaskWithRequest(request("/me")));
-    EXPECT_EQ(server.lastHeader("/me", "Cookie"), "");
-    other->invalidateAndCancel();
-}
+    server.serve("/file.bin", std::string(200000, 'd'));
+    run(session->downloadTaskWithRequest(request("/file.bin")));
+    ASSERT_FALSE(recorder->error);
+    EXPECT_EQ(recorder->body, std::string(200000, 'd'));
+    EXPECT_EQ(std::pair(recorder->written, recorder->expectedToWrite), std::pair(std::int64_t{200000}, std::int64_t{200000}));
+    EXPECT_EQ(std::filesystem::path(recorder->downloaded).parent_path().string(), session->downloadFolder());
+    EXPECT_FALSE(std::filesystem::exists(recorder->downloaded));
+    EXPECT_EQ(recorder->events.back(), "complete");
 
-TEST_F(SessionFixture, ACutDownloadCarriesResumeDataThatContinuesWhereItStopped)
-{
     const std::string whole = std::string(40000, 'a') + std::string(40000, 'b');
     server.truncate("/big", whole.substr(0, 40000), whole.size());
     run(session->downloadTaskWithRequest(request("/big")));

@@ -4,7 +4,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "app/effect/EffectCoordinator.h"
 #include "app/effect/EffectDialogs.h"
@@ -41,7 +40,6 @@ class FakeEffectDialogs final : public EffectDialogs {
 public:
     explicit FakeEffectDialogs(CallLog& log) : log_(log) {}
     Action first, second;
-    std::shared_ptr<EffectItem> propertyItem;
     void showInformation(const std::string& key) override { log_.push_back("information " + key); }
     void showConfirmation(const std::string& titleKey, const std::optional<std::string>& argument,
                           const std::optional<Description>& description, const std::string&, const std::string&,
@@ -58,7 +56,6 @@ public:
     {
         log_.push_back("property " + (item ? item->effectName : std::string("(none)")) +
                        (isUsedTimesKnown ? "" : " (uses unknown)"));
-        propertyItem = item;
     }
 
 private:

@@ -110,7 +110,6 @@ class FakeMainWindowChrome final : public MainWindowChrome {
 public:
     explicit FakeMainWindowChrome(CallLog& log) : log_(log) {}
     std::string title;
-    int tabPictures = -1;
     int screen = -1;
     bool hasDeviceImage = false;
     std::string deviceName = "?", deviceVersion = "?";
@@ -122,7 +121,7 @@ public:
     bool applicationCheck = false, deviceCheck = false;
     int terminated = 0;
     void setTitle(const std::string& t) override { title = t; }
-    void setTabPictures(int state) override { tabPictures = state; }
+    void setTabPictures(int) override {}
     void showScreen(int state) override { screen = state, log_.push_back("showScreen " + std::to_string(state)); }
     void setDeviceImage(const QImage& image) override { hasDeviceImage = !image.isNull(); }
     void setDeviceProperty(const std::string& name, const std::string& version) override

@@ -30,13 +30,10 @@ namespace testing_app {
 class FakePatchCoordinator final : public PatchCoordinator {
 public:
     explicit FakePatchCoordinator(CallLog& log) : log_(log) {}
-    // editFilePatch answers this.
     bool editSucceeds = true;
     // The comment a successful edit reads back from the file, when it differs from the one written.
     std::optional<std::string> storedComment;
-    // What each write was handed, in call order.
     std::vector<std::pair<PatchItems, std::vector<std::int64_t>>> writes;
-    // The file each edit rewrote.
     std::vector<std::string> editedPaths;
     bool editFilePatch(PatchItem& item) override
     {
@@ -57,7 +54,6 @@ public:
             log_.push_back("restore name " + size(restore.name) + " comment " + size(restore.comment));
         return editFilePatch(item);
     }
-    // The texts each file stores, by path, where a test sets them.
     std::map<std::string, StoredPatchTexts> storedTexts;
     std::optional<StoredPatchTexts> storedPatchTexts(const std::string& path) override
     {
@@ -145,11 +141,8 @@ public:
         heldBatches_.clear();
         for (auto& run : held) run();
     }
-    // The paths each step settled the pool's work for.
-    std::vector<std::vector<std::string>> settledFor;
     void settlePoolWorkFor(const std::vector<std::string>& paths) override
     {
-        settledFor.push_back(paths);
         std::vector<std::string> files;
         std::vector<std::string> folders;
         for (const auto& path : paths) (std::filesystem::path(path).extension() == ".qptc" ? files : folders).push_back(path);
@@ -198,7 +191,6 @@ public:
     // made; then the copies of those files under way land.
     std::vector<bool> withdrawPendingCopies(const PatchCopies& copies, bool handOver = false) override
     {
-        withdrawals.push_back(copies);
         std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> withdrawn;
         std::vector<bool> taken(copies.size(), false);
         const auto withdrawal = ledger_.withdraw(copies, handOver);
@@ -221,8 +213,6 @@ public:
         settlePoolWorkFor(sources);
         return taken;
     }
-    // What each withdrawal was asked for.
-    std::vector<PatchCopies> withdrawals;
     // While set, reads of dropped files wait here until the test runs them.
     bool holdReads = false;
     std::vector<std::function<void()>> heldReads;
@@ -250,7 +240,6 @@ public:
     std::set<std::string> incompatibleFiles;
     // Backup-all group names made for the connected model.
     std::set<std::string> sameModelGroups;
-    // What each copy was handed: source, folder and info.
     struct InfoWrite {
         std::string source;
         std::string toPath;
@@ -258,7 +247,6 @@ public:
     };
     std::vector<InfoWrite> infoWrites;
     std::string applicationFolder() override { return application; }
-    // How many times a file was checked for a patch.
     int patchFileChecks = 0;
     // Files named like patches that do not read as ones (yet).
     std::set<std::string> notYetPatches;
@@ -358,7 +346,6 @@ public:
     std::set<std::string> takenBackupNames;
     std::int32_t backupResult = 1;
     bool restoreSucceeds = true;
-    // What the last restore was handed.
     PatchItems restored;
     std::string deletePatchItem(const PatchItem& item, const DirectoryObject* group) override
     {
@@ -442,7 +429,6 @@ private:
         for (auto& run : landing) run();
     }
     PoolCopyLedger ledger_;
-    // The held batches, in the order held.
     std::vector<std::shared_ptr<HeldBatch>> heldBatches_;
     CallLog& log_;
 };
@@ -471,15 +457,10 @@ public:
     QWidget* runSheets()
     {
         QWidget* last = nullptr;
-        auto waiting = std::move(waitingSheets);
-        waitingSheets.clear();
-        for (auto& opening : waiting) {
+        for (auto& opening : std::exchange(waitingSheets, {})) {
             QWidget* view = opening ? opening() : nullptr;
             log_.push_back(view ? "sheet shown" : "sheet not shown");
-            if (view) {
-                last = view;
-                shownViews.emplace_back(view);
-            }
+            if (view) shownViews.emplace_back(last = view);
         }
         return last;
     }

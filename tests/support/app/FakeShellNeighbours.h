@@ -3,8 +3,6 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <atomic>
-#include <memory>
 #include <string>
 #include <vector>
 

@@ -12,10 +12,10 @@
 #include "app/main/OptionMenuState.h"
 #include "app/shell/AppDelegate.h"
 #include "library/models/EffectItem.h"
-#include "library/models/PatchItem.h"
 #include "support/app/FakeEffectScreen.h"
 #include "support/app/FakeMainNeighbours.h"
 #include "support/app/FakePatchScreen.h"
+#include "support/app/PoolNodes.h"
 #include "support/app/TestApplication.h"
 #include "support/files/TemporaryFolder.h"
 
@@ -34,12 +34,7 @@ protected:
         item->effectName = name;
         return item;
     }
-    static std::shared_ptr<PatchItem> patch(const std::string& name)
-    {
-        auto item = std::make_shared<PatchItem>();
-        item->patchName = name;
-        return item;
-    }
+    static std::shared_ptr<PatchItem> patch(const std::string& name) { return patchItem(name); }
     void awake(MainWindowLogic& target, const std::string& language = "en")
     {
         target.awakeFromNib({appDelegate, coordinator, dialogs, chrome, effects, patches, options, opener, nullptr,
@@ -56,9 +51,7 @@ protected:
     }
     void runPosted()
     {
-        auto work = std::move(posted);
-        posted.clear();
-        for (auto& task : work) task();
+        for (auto& task : std::exchange(posted, {})) task();
     }
     bool backUpAllEnabled() { return patches.backUpAllOrRestoreAllButton()->isEnabled(); }
     QApplication& application = testing_app::application();  // before any widget

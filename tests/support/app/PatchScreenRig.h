@@ -10,11 +10,11 @@
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindowController.h"
 #include "library/models/BankItem.h"
-#include "library/models/PatchItem.h"
 #include "library/undo/UndoController.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "support/app/FakePatchNeighbours.h"
 #include "support/app/FakeShellNeighbours.h"
+#include "support/app/PoolNodes.h"
 #include "support/app/TestApplication.h"
 
 namespace testing_app {
@@ -45,10 +45,7 @@ protected:
     }
     static std::shared_ptr<PatchItem> patch(const std::string& name, const std::string& comment = {})
     {
-        auto item = std::make_shared<PatchItem>();
-        item->patchName = name;
-        item->patchComment = comment;
-        return item;
+        return patchItem(name, comment);
     }
     // `count` slots labelled "1-1", "1-2", ... with `perBank` slots per bank, patches "P0", "P1", ...
     void load(std::size_t count, int perBank = 5)

@@ -240,19 +240,15 @@ void DeviceUnit::install()
         for (const auto byte : m_descriptions.groupDisplayText) body.push_back(byte & 0x7F);
         return body;
     });
-
-    for (const std::uint8_t function : kPatchFunctions) {
-        const RequestKey key = RequestKey::maker(function);
-        m_device.setHandler(key, [this, key](SimulatedDevice&, const Bytes& request) {
-            m_patches.handle(request, deviceID(), [this, key](Bytes reply) { send(key, std::move(reply)); });
+    // Patch memory and file system answer their own requests.
+    const auto route = [this](const RequestKey& key, auto& part) {
+        m_device.setHandler(key, [this, key, &part](SimulatedDevice&, const Bytes& request) {
+            part.handle(request, deviceID(), [this, key](Bytes reply) { send(key, std::move(reply)); });
         });
-    }
-    for (const std::uint8_t sub : {0x05, 0x09, 0x11, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x27, 0x28, 0x29}) {
-        const RequestKey key = RequestKey::fileSystem(sub);
-        m_device.setHandler(key, [this, key](SimulatedDevice&, const Bytes& request) {
-            m_files.handle(request, deviceID(), [this, key](Bytes reply) { send(key, std::move(reply)); });
-        });
-    }
+    };
+    for (const std::uint8_t function : kPatchFunctions) route(RequestKey::maker(function), m_patches);
+    for (const std::uint8_t sub : {0x05, 0x09, 0x11, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x27, 0x28, 0x29})
+        route(RequestKey::fileSystem(sub), m_files);
 }
 
 }  // namespace sim

@@ -7,12 +7,11 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <mutex>
 #include <string>
-#include <type_traits>
 
 #include "common/Bytes.h"
 #include "platform/midi/VirtualMidiSystem.h"
+#include "support/Locked.h"
 #include "support/device/RequestKey.h"
 #include "support/device/SimulatedDevice.h"
 #include "support/device/SimulatedFileSystem.h"
@@ -25,7 +24,7 @@ namespace sim {
 // and all, select, audio switch, unsolicited notices) and the file system holding the effect list and
 // effect module files. Layout and contents are set by the test; the default is like a real unit's: a
 // hundred patches in banks of four, patch data well under the largest size a message can carry.
-class DeviceUnit {
+class DeviceUnit : private support::Locked {
 public:
     struct Descriptions {
         std::array<std::uint8_t, 4> qfxGeneration{0x01, 0, 0, 0};
@@ -101,12 +100,6 @@ public:
     SimulatedDevice::Traffic traffic() const { return m_device.traffic(); }
 
 private:
-    template <typename F>
-    std::invoke_result_t<F&> locked(F f)
-    {
-        std::lock_guard lock(m_mutex);
-        return f();
-    }
     void install();
     void send(const RequestKey& key, Bytes message);
     std::uint8_t deviceID() { return m_device.state().identity.familyLow; }
@@ -116,7 +109,6 @@ private:
     SimulatedDevice m_device;
     SimulatedPatchMemory m_patches;
     SimulatedFileSystem m_files;
-    std::mutex m_mutex;
     Descriptions m_descriptions;
     std::map<RequestKey, std::pair<int, std::int32_t>> m_codes;
     // What the next reply to a key goes through: cut, halved or grown.

@@ -6,15 +6,15 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "device/commands/CQFXMidiDelegate.h"
+#include "support/Locked.h"
 
 // Records every command-layer callback in order, as "name state" lines plus the payloads a test checks,
 // and lets the test wait until a number of them arrived (they come from the reply thread).
-class QFXRecorder : public CQFXMidiDelegate {
+class QFXRecorder : public CQFXMidiDelegate, private support::Locked {
 public:
     struct Payload {
         Bytes bytes = {};
@@ -113,12 +113,6 @@ public:
     }
 
 private:
-    template <typename F>
-    std::invoke_result_t<F&> locked(F f) const
-    {
-        std::lock_guard lock(m_mutex);
-        return f();
-    }
     static std::string line(const char* name, std::int64_t state) { return name + (" " + std::to_string(state)); }
     static std::string line(const char* name, std::int64_t state, std::int64_t more)
     {
@@ -140,7 +134,6 @@ private:
         m_changed.notify_all();
     }
 
-    mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::string> m_events;
     std::vector<Payload> m_payloads;

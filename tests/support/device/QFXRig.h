@@ -1,9 +1,8 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,16 +44,10 @@ public:
     std::vector<Bytes> received() const
     {
         auto all = const_cast<sim::DeviceUnit&>(unit).device().requests();
-        std::lock_guard lock(m_mutex);
-        all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(m_forgotten, all.size())));
+        all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(m_forgotten, all.size())));
         return all;
     }
-    void forget()
-    {
-        const auto seen = unit.device().requests().size();
-        std::lock_guard lock(m_mutex);
-        m_forgotten = seen;
-    }
+    void forget() { m_forgotten = unit.device().requests().size(); }
     void settle() { midi.waitUntilDelivered(); }
     // Waits until the device has received `times` messages of a function, then (unless told not to, to
     // act while an answer is still on its way) lets its answers land.
@@ -72,8 +65,7 @@ public:
     sim::DeviceUnit unit;
 
 private:
-    mutable std::mutex m_mutex;
-    std::size_t m_forgotten = 0;
+    std::atomic<std::size_t> m_forgotten{0};
 };
 
 // The whole stack under test: the command layer over the real transport on the virtual MIDI backend,

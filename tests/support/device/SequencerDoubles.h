@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,9 +9,10 @@
 #include "device/commands/CQFXMidiDelegate.h"
 #include "device/sequencer/ParserDataDelegate.h"
 #include "device/sequencer/QFXCommandLayer.h"
+#include "support/Locked.h"
 
 // Lines of words a test compares whole, kept from any thread.
-class CallLog {
+class CallLog : protected support::Locked {
 public:
     template <typename... Words>
     void add(const Words&... words)
@@ -22,19 +22,13 @@ public:
         std::string text = line.str();
         text.pop_back();
         if (onEvent) onEvent(text);
-        std::lock_guard lock(m_mutex);
-        m_lines.push_back(std::move(text));
+        locked([&] { m_lines.push_back(std::move(text)); });
     }
-    std::vector<std::string> take()
-    {
-        std::lock_guard lock(m_mutex);
-        return std::exchange(m_lines, {});
-    }
+    std::vector<std::string> take() { return locked([&] { return std::exchange(m_lines, {}); }); }
     // Called on the reporting thread with each line before it is kept; set before the report is asked for.
     std::function<void(const std::string&)> onEvent;
 
 private:
-    std::mutex m_mutex;
     std::vector<std::string> m_lines;
 };
 
@@ -115,10 +109,7 @@ public:
     void selectPatchWithState(std::int32_t s) override { add("select", s); }
     void getQFXListOrQFXWithState(std::int32_t s, const std::optional<Bytes>& data) override
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_lastRead = data;
-        }
+        locked([&] { m_lastRead = data; });
         add("read", s, data ? std::to_string(data->size()) : "none");
     }
     void writeQFXListAndQFXWithState(std::int32_t s) override { add("write", s); }
@@ -127,14 +118,8 @@ public:
     void fileListFlushWithState(std::int32_t s) override { add("flush", s); }
     void getFileLengthWithState(std::int32_t s, std::int64_t size) override { add("size", s, size); }
 
-    // The bytes of the last file read reported.
-    std::optional<Bytes> lastReadBytes()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_lastRead;
-    }
+    std::optional<Bytes> lastReadBytes() { return locked([&] { return m_lastRead; }); }
 
 private:
-    std::mutex m_mutex;
     std::optional<Bytes> m_lastRead;
 };

@@ -1,19 +1,17 @@
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "common/Bytes.h"
 #include "platform/midi/VirtualMidiSystem.h"
+#include "support/Locked.h"
 #include "support/device/RequestKey.h"
 
 namespace sim {
@@ -23,7 +21,7 @@ namespace sim {
 // the handlers answer from and the faults they commit are set by the test.
 //
 // Handlers run on the backend's device-side thread, one request at a time in the order the host sent them.
-class SimulatedDevice {
+class SimulatedDevice : private support::Locked {
 public:
     struct Identity {
         std::uint8_t familyLow = 0x70;  // also the device ID of maker messages
@@ -105,19 +103,12 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    template <typename F>
-    std::invoke_result_t<F&> locked(F f) const
-    {
-        std::lock_guard lock(m_mutex);
-        return f();
-    }
     void receive(const Bytes& message, Clock::time_point sent);
     // When a message of `bytes` bytes sent now is whole at the host, its wire time booked.
     Clock::time_point bookReply(std::size_t bytes);
     static void waitUntil(Clock::time_point deadline);
 
     std::shared_ptr<platform::VirtualMidiDevice> m_port;
-    mutable std::mutex m_mutex;
     State m_state;
     Faults m_faults;
     std::map<RequestKey, Handler> m_handlers;

@@ -3,19 +3,18 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "common/Bytes.h"
+#include "support/Locked.h"
 
 // The simulated device's file system, reached through function 0x60: find, open, read and write in
 // chunks of at most 512 bytes with their CRC, close, unlink, length, flush, disk free and the
 // information read. Every query is answered the device's way: its result, then (after the host's
 // acknowledgement) a code. Fault knobs change what it answers; the test sets them.
-class SimulatedFileSystem {
+class SimulatedFileSystem : private support::Locked {
 public:
     using Send = std::function<void(Bytes message)>;
     static constexpr std::int32_t kNoSuchFile = -6;
@@ -65,12 +64,6 @@ public:
     void handle(const Bytes& message, std::uint8_t deviceID, const Send& send);
 
 private:
-    template <typename F>
-    std::invoke_result_t<F&> locked(F f) const
-    {
-        std::lock_guard lock(m_mutex);
-        return f();
-    }
     struct OpenFile {
         std::string name;
         bool writing = false;
@@ -90,7 +83,6 @@ private:
     Bytes result(std::uint8_t deviceID, std::uint8_t sub, std::size_t filler, const Bytes& fields) const;
     static Bytes fsCode(std::uint8_t deviceID, std::int32_t code);
 
-    mutable std::mutex m_mutex;
     std::map<std::string, Bytes> m_files;
     std::map<Bytes, OpenFile> m_open;
     std::uint8_t m_nextHandle = 1;

@@ -3,18 +3,17 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
-#include <type_traits>
 #include <vector>
 
 #include "common/Bytes.h"
+#include "support/Locked.h"
 
 // The simulated device's patch memory: groups of banks of patch slots, each holding one patch record of
 // at most the maximum patch size. It answers the patch dump request with the slot's patch, stores the
 // patch data the host writes, takes the edit buffer, and keeps the audio switch the host turns off and
 // on around writes and dumps. Fault knobs change what it answers; the test sets them.
-class SimulatedPatchMemory {
+class SimulatedPatchMemory : private support::Locked {
 public:
     using Send = std::function<void(Bytes message)>;
 
@@ -65,12 +64,6 @@ public:
     void handle(const Bytes& message, std::uint8_t deviceID, const Send& send);
 
 private:
-    template <typename F>
-    std::invoke_result_t<F&> locked(F f) const
-    {
-        std::lock_guard lock(m_mutex);
-        return f();
-    }
     std::size_t index(std::int32_t group, std::int32_t bank, std::int32_t patch) const
     {
         return static_cast<std::size_t>((group * m_layout.banks + bank) * m_layout.patchs + patch);
@@ -84,7 +77,6 @@ private:
     Bytes patchMessageLocked(std::uint8_t deviceID, std::int32_t group, std::int32_t bank, std::int32_t patch,
                              bool corrupt) const;
 
-    mutable std::mutex m_mutex;
     Layout m_layout;
     std::vector<Bytes> m_slots;
     std::optional<Bytes> m_selected;

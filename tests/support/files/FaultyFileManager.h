@@ -4,23 +4,16 @@
 #include <chrono>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "platform/files/LocalFileManager.h"
+#include "support/Locked.h"
 
 // The real file manager, except that an operation chosen by a test fails (EIO, or the errno the test
 // gives) for paths holding a text. Each armed fault fires `times` times, then the operation works again.
-class FaultyFileManager final : public platform::FileManager {
-    template <typename Step>
-    auto locked(Step&& step)
-    {
-        std::lock_guard lock(m_mutex);
-        return step();
-    }
-
+class FaultyFileManager final : public platform::FileManager, private support::Locked {
 public:
     enum class Op { Write, Copy, Move, Remove, CreateDirectory, Flush, Link, List };
     using Error = platform::Error;
@@ -178,7 +171,6 @@ private:
         bool exact = false;
     };
     platform::LocalFileManager m_real;
-    std::mutex m_mutex;
     std::multimap<Op, Fault> m_faults;
     std::string m_counted;
     std::string m_unstamped;

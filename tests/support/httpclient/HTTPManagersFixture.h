@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <any>
 #include <atomic>
-#include <cmath>
 #include <functional>
 #include <memory>
 #include <vector>

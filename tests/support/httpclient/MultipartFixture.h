@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <fstream>
-#include <stdexcept>
 #include <unistd.h>
 
 #include "httpclient/serialization/HTTPRequestSerializer.h"

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "support/server/HttpFixture.h"
+#include "support/server/ZipMaker.h"
 #include "platform/bundle/StringFormat.h"
 #include "platform/url/FileOutputStream.h"
 #include "platform/url/URLError.h"
@@ -15,11 +16,7 @@ namespace support::refusingstream {
 using namespace platform;
 using support::LoopbackServer;
 
-inline std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using zipmaker::readFile;
 
 // Takes `room` bytes, then refuses every write with an error of its own, or with none when so made.
 class RefusingStream final : public OutputStream {

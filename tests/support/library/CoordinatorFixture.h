@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "library/CommonUtils.h"
 #include "support/library/CoordinatorStack.h"
+#include "support/library/LibraryFiles.h"
 #include "support/library/RecordingCommonUtilsDelegate.h"
 #include "support/library/SessionDoubles.h"
 
@@ -31,21 +31,18 @@ protected:
         return *utils;
     }
 
-    // A catalogue that accepts the simulated unit's model (or another one).
-    static AllQFXData catalogue(std::int32_t modelId = kModelId)
+    // A catalogue that accepts the simulated unit's model (or another one), listing `effects` for it.
+    static AllQFXData catalogue(std::int32_t modelId = kModelId, const nlohmann::json& effects = nlohmann::json::array())
     {
         return AllQFXData::initWithDic(
             {{"qfx_url", "http://127.0.0.1/"},
-             {"models", {{{"modelId", hexOf(modelId)}, {"modelName", "Rig One"}, {"effects", nlohmann::json::array()}}}}});
+             {"models", {{{"modelId", hexOf(modelId)}, {"modelName", "Rig One"}, {"effects", effects}}}}});
     }
     // The server's form of a model ID: the two bytes of each 16-bit half swapped.
     static std::string hexOf(std::int32_t id)
     {
         const auto v = static_cast<std::uint32_t>(id);
-        const std::uint32_t swapped = ((v & 0x00FF00FFU) << 8) | ((v & 0xFF00FF00U) >> 8);
-        char text[9];
-        std::snprintf(text, sizeof text, "%08X", swapped);
-        return text;
+        return library_files::hex(((v & 0x00FF00FFU) << 8) | ((v & 0xFF00FF00U) >> 8));
     }
 
     // What the interface hears of a connection and its whole read (the effect pool marked for the device, its

@@ -28,7 +28,6 @@ struct CoordinatorStack {
     }
     ~CoordinatorStack() { midi.waitUntilDelivered(); }
 
-    // The program's own folder under the temporary root.
     std::string programFolder() const { return root / "PEXO Rigmora"; }
     CommonUtils::Collaborators collaborators(platform::FileManager& fileManager)
     {

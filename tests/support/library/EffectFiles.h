@@ -2,11 +2,11 @@
 
 // Effect module files and device effect lists for the coordinator's effect tests.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "device/formats/LittleEndian.h"
 #include "support/device/EffectListMaker.h"
 #include "support/library/LibraryFiles.h"
 
@@ -34,19 +34,6 @@ struct Record {
     bool favourite = false;
 };
 
-inline OKVQFXInformation info(const Record& r)
-{
-    OKVQFXInformation info;
-    info.setNameQFX(r.name);
-    info.setVersionQFX(r.version);
-    info.setFavoriteQFX(r.favourite);
-    info.setIsLoadedQFX(r.loaded);
-    std::array<std::uint8_t, 4> type{};
-    LittleEndian::write32(type.data(), r.type);
-    info.setType(type);
-    return info;
-}
-
 struct Category {
     std::int32_t id;
     std::vector<Record> records;
@@ -57,17 +44,13 @@ struct Category {
 inline Bytes listFile(const std::vector<Category>& categories, std::size_t size = 0)
 {
     Bytes out;
+    const auto put = [&out](const Bytes& record) { out.insert(out.end(), record.begin(), record.end()); };
     for (const Category& c : categories) {
-        const Bytes open = effectlist::marker(0x3E, std::uint8_t(c.id));
-        out.insert(out.end(), open.begin(), open.end());
-        for (const Record& r : c.records) {
-            const Bytes record = info(r).getByteData();
-            out.insert(out.end(), record.begin(), record.end());
-        }
-        const Bytes close = effectlist::marker(0x3C, std::uint8_t(c.id));
-        out.insert(out.end(), close.begin(), close.end());
+        put(effectlist::marker('>', std::uint8_t(c.id)));
+        for (const Record& r : c.records) put(effectlist::effectOfType(r.name, r.version, r.favourite, r.loaded, r.type));
+        put(effectlist::marker('<', std::uint8_t(c.id)));
     }
-    if (out.size() < size) out.resize(size, 0);
+    out.resize(std::max(out.size(), size), 0);
     return out;
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -70,13 +69,10 @@ protected:
     static AllQFXData catalogueListing(const std::vector<effectfiles::Module>& modules)
     {
         nlohmann::json effects = nlohmann::json::array();
-        for (const auto& module : modules) {
-            char type[9];
-            std::snprintf(type, sizeof type, "%08X", module.type);
-            effects.push_back({{"type", type}, {"fileName", module.typeName + ".zip"}, {"version", module.version}});
-        }
-        return AllQFXData::initWithDic({{"qfx_url", "http://127.0.0.1/"},
-                                        {"models", {{{"modelId", hexOf(kModelId)}, {"modelName", "Rig One"}, {"effects", effects}}}}});
+        for (const auto& module : modules)
+            effects.push_back(
+                {{"type", library_files::hex(module.type)}, {"fileName", module.typeName + ".zip"}, {"version", module.version}});
+        return catalogue(kModelId, effects);
     }
     std::shared_ptr<EffectItem> storeItem(const std::string& name) { return utils->getEffectItemWithPath(store(name)); }
     Bytes deviceList() { return unit.files().file("FLST_SEQ.QT2").value_or(Bytes{}); }

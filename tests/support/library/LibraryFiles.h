@@ -11,6 +11,7 @@
 #include "common/Bytes.h"
 #include "device/formats/LittleEndian.h"
 #include "device/formats/OKVPatch.h"
+#include "support/device/ModuleFileMaker.h"
 
 // The files of the libraries as the device and the server make them, built by the tests.
 namespace library_files {
@@ -49,11 +50,7 @@ inline Bytes effectModule(std::uint32_t type, const std::string& typeName, const
     const Bytes none;
     const std::pair<const char*, const Bytes*> chunks[] = {
         {"ICON", &looks.icon}, {"TXJ1", &note}, {"TXE1", &note}, {"INFO", &none}, {"DATA", &none}};
-    for (const auto& [id, content] : chunks) {
-        file.insert(file.end(), id, id + 4);
-        LittleEndian::append32(file, static_cast<std::uint32_t>(content->size()));
-        file.insert(file.end(), content->begin(), content->end());
-    }
+    for (const auto& [id, content] : chunks) modulefile::putChunk(file, id, *content);
     return file;
 }
 

@@ -1,11 +1,9 @@
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 
 #include "library/store/BackupFile.h"
 #include "support/library/PatchLibraryFixture.h"

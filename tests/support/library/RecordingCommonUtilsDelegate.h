@@ -1,6 +1,5 @@
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,17 +7,14 @@
 #include "library/CommonUtilsDelegate.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
+#include "support/Locked.h"
 
 // Records what the coordinator tells the interface, one short text per message, in order. The device busy
 // pair (do, prevent eject) shows as "busy", the idle pair (finish, allow eject) as "idle"; a reset's own
 // pair (finish, prevent eject) as "reset".
-class RecordingCommonUtilsDelegate final : public CommonUtilsDelegate {
+class RecordingCommonUtilsDelegate final : public CommonUtilsDelegate, private support::Locked {
 public:
-    std::vector<std::string> take()
-    {
-        std::lock_guard lock(m_mutex);
-        return std::exchange(m_events, {});
-    }
+    std::vector<std::string> take() { return locked([&] { return std::exchange(m_events, {}); }); }
 
     void allQFXDataWithState(std::int64_t state) override { record("catalogue " + std::to_string(state)); }
     void deviceConnectWithState(std::int32_t state) override { record("connect " + std::to_string(state)); }
@@ -52,10 +48,7 @@ public:
     }
     void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects) override
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_effects = effects;
-        }
+        locked([&] { m_effects = effects; });
         record("effects " + std::to_string(effects.size()));
     }
     void effectItem(const std::shared_ptr<EffectItem>& item, const std::string& oldVersion) override
@@ -65,16 +58,12 @@ public:
     void didFinishUpdateEffectDevice() override { record("updatesDone"); }
 
     // The last device effect list the interface was given.
-    std::vector<std::shared_ptr<EffectItem>> effects() { return locked(m_effects); }
+    std::vector<std::shared_ptr<EffectItem>> effects() { return locked([&] { return m_effects; }); }
 
     // Patch transfer: the lists and items are kept for the test to look at.
     void patchListFromDevice(const Items& patches, const std::vector<std::string>& offsets) override
     {
-        {
-            std::lock_guard lock(m_mutex);
-            lastPatches = patches;
-            lastOffsets = offsets;
-        }
+        locked([&] { lastPatches = patches, lastOffsets = offsets; });
         record("patches " + std::to_string(patches.size()));
     }
     void getPatchListWithFailedState(std::int32_t state) override { record("patchesFailed " + std::to_string(state)); }
@@ -90,11 +79,7 @@ public:
     void updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& item, const std::string& label,
                                    const UnitPatchChange& origin) override
     {
-        {
-            std::lock_guard lock(m_mutex);
-            lastUpdated = item;
-            lastOrigin = origin;
-        }
+        locked([&] { lastUpdated = item, lastOrigin = origin; });
         record("updated " + item->patchName + " " + label);
     }
     Items lastPatches;
@@ -103,7 +88,7 @@ public:
     std::vector<std::string> notSavedReasons;
     std::shared_ptr<PatchItem> lastUpdated;
     // Which patch the unit changed, as the last change it reported told.
-    UnitPatchChange lastChangeOrigin() { return locked(lastOrigin); }
+    UnitPatchChange lastChangeOrigin() { return locked([&] { return lastOrigin; }); }
     void deviceImageDidArrive() override { record("picture"); }
     void didGetDeviceMemory(float percentInUse) override
     {
@@ -127,16 +112,11 @@ public:
     }
     void serverDirectoryObject(const Tree& tree) override
     {
-        std::lock_guard lock(m_mutex);
-        effectPool = tree;
-        effectPools.push_back(tree);
-        m_events.push_back("effectPool");
+        locked([&] { effectPool = tree, effectPools.push_back(tree), m_events.push_back("effectPool"); });
     }
     void patchPoolDirectoryObject(const Tree& tree) override
     {
-        std::lock_guard lock(m_mutex);
-        patchPool = tree;
-        m_events.push_back("patchPool");
+        locked([&] { patchPool = tree, m_events.push_back("patchPool"); });
     }
     void patchPoolMarksUpdated() override { record("patchPoolMarks"); }
     void patchPoolNotSaved(const std::string& reason) override
@@ -184,46 +164,24 @@ public:
     // Kept apart from the events, which the tests compare whole.
     void deviceWorkDidStart(DeviceWork work) override
     {
-        std::lock_guard lock(m_mutex);
-        m_works.push_back(work);
-        m_workTrail.push_back("start");
+        locked([&] { m_works.push_back(work), m_workTrail.push_back("start"); });
     }
-    void deviceWorkDidEnd() override
-    {
-        std::lock_guard lock(m_mutex);
-        m_workTrail.push_back("end");
-    }
+    void deviceWorkDidEnd() override { locked([&] { m_workTrail.push_back("end"); }); }
     // Every start and end of device work told, in order.
-    std::vector<std::string> workTrail() { return locked(m_workTrail); }
-    std::vector<DeviceWork> works() { return locked(m_works); }
+    std::vector<std::string> workTrail() { return locked([&] { return m_workTrail; }); }
+    std::vector<DeviceWork> works() { return locked([&] { return m_works; }); }
     // Kept apart too, as "done/total", and taken.
     void deviceWorkProgress(std::int32_t done, std::int32_t total) override
     {
-        std::lock_guard lock(m_mutex);
-        m_progress.push_back(std::to_string(done) + "/" + std::to_string(total));
+        locked([&] { m_progress.push_back(std::to_string(done) + "/" + std::to_string(total)); });
     }
-    std::vector<std::string> takeProgress()
-    {
-        std::lock_guard lock(m_mutex);
-        return std::exchange(m_progress, {});
-    }
+    std::vector<std::string> takeProgress() { return locked([&] { return std::exchange(m_progress, {}); }); }
 
 private:
-    template <class T>
-    T locked(const T& value)
-    {
-        std::lock_guard lock(m_mutex);
-        return value;
-    }
     UnitPatchChange lastOrigin;  // m_mutex
     static std::string nameOf(const std::shared_ptr<EffectItem>& item) { return item ? item->fileName : "(none)"; }
-    void record(std::string event)
-    {
-        std::lock_guard lock(m_mutex);
-        m_events.push_back(std::move(event));
-    }
+    void record(std::string event) { locked([&] { m_events.push_back(std::move(event)); }); }
 
-    std::mutex m_mutex;
     std::vector<std::string> m_events;
     std::vector<DeviceWork> m_works;
     std::vector<std::string> m_workTrail;

@@ -12,12 +12,13 @@
 #include <chrono>
 #include <filesystem>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "support/Locked.h"
 
 namespace support {
 
@@ -26,14 +27,7 @@ inline constexpr const char* kLoginManager = "org.freedesktop.login1.Manager";
 
 // A bus daemon of the test's own with a stand-in login manager on it: it hands out delay locks as pipe
 // ends (a lock is let go once every copy of its end is closed) and announces what the test asks for.
-class PrivateLoginManager {
-    template <typename Step>
-    auto locked(Step&& step)
-    {
-        std::lock_guard lock(m_mutex);
-        return step();
-    }
-
+class PrivateLoginManager : private Locked {
 public:
     explicit PrivateLoginManager(const std::string& folder) : m_address("unix:path=" + folder + "/bus")
     {
@@ -128,7 +122,6 @@ private:
     sd_bus* m_bus = nullptr;
     bool m_ready = false;
     std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
     std::vector<std::pair<const char*, bool>> m_pending;
     std::vector<int> m_locks;
     std::optional<std::uint64_t> m_sleepDelay;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <map>
 #include <atomic>
 

@@ -9,7 +9,7 @@
 #include "support/files/TemporaryFolder.h"
 #include "support/server/LoopbackServer.h"
 
-// A main run loop, queues, a loopback server and a scratch folder for one test.
+// A main run loop, queues and a scratch folder for one test, and HTTP operations run on them.
 struct HttpFixture {
     platform::RunLoop loop;
     platform::Dispatch dispatch{loop};

@@ -172,15 +172,8 @@ struct LoopbackServer::State {
     }
 };
 
-LoopbackServer::LoopbackServer() : m_state(std::make_unique<State>())
-{
-    start(false, nullptr);
-}
-
-LoopbackServer::LoopbackServer(const TestIdentity& tlsIdentity) : m_state(std::make_unique<State>())
-{
-    start(true, &tlsIdentity);
-}
+LoopbackServer::LoopbackServer() : m_state(std::make_unique<State>()) { start(false, nullptr); }
+LoopbackServer::LoopbackServer(const TestIdentity& tlsIdentity) : m_state(std::make_unique<State>()) { start(true, &tlsIdentity); }
 
 void LoopbackServer::start(bool tls, const TestIdentity* identity)
 {
@@ -229,25 +222,15 @@ LoopbackServer::~LoopbackServer()
     m_state->thread.join();
 }
 
-void LoopbackServer::keepConnectionsAlive()
-{
-    m_state->server->set_keep_alive_max_count(100);
-}
-
-int LoopbackServer::port() const
-{
-    return m_state->port;
-}
+void LoopbackServer::keepConnectionsAlive() { m_state->server->set_keep_alive_max_count(100); }
+int LoopbackServer::port() const { return m_state->port; }
 
 std::string LoopbackServer::url(const std::string& path, const std::string& host) const
 {
     return std::string(m_state->tls ? "https://" : "http://") + host + ":" + std::to_string(m_state->port) + path;
 }
 
-void LoopbackServer::serve(const std::string& path, Reply reply)
-{
-    m_state->set(path, {.reply = std::move(reply)});
-}
+void LoopbackServer::serve(const std::string& path, Reply reply) { m_state->set(path, {.reply = std::move(reply)}); }
 
 void LoopbackServer::serve(const std::string& path, std::string body, std::string contentType)
 {
@@ -314,12 +297,7 @@ std::string LoopbackServer::Request::header(const std::string& field) const
     return {};
 }
 
-int LoopbackServer::hits(const std::string& path) const
-{
-    std::lock_guard lock(m_state->mutex);
-    auto found = m_state->recorded.find(path);
-    return found == m_state->recorded.end() ? 0 : static_cast<int>(found->second.size());
-}
+int LoopbackServer::hits(const std::string& path) const { return static_cast<int>(requests(path).size()); }
 
 std::string LoopbackServer::lastHeader(const std::string& path, const std::string& field) const
 {

@@ -7,12 +7,10 @@
 #include <mutex>
 
 #include "httpclient/NetworkReachabilityManager.h"
-#include "platform/dispatch/RunLoop.h"
 #include "platform/reachability/FakeReachabilityProvider.h"
 #include "platform/url/URLError.h"
 #include "server/NetworkingService.h"
-#include "support/files/TemporaryFolder.h"
-#include "support/server/LoopbackServer.h"
+#include "support/server/HttpFixture.h"
 
 // A networking service on a loopback server, each call's outcome recorded.
 namespace support::networking {
@@ -20,11 +18,7 @@ namespace support::networking {
 using namespace platform;
 using support::LoopbackServer;
 
-struct Fixture {
-    RunLoop loop;
-    Dispatch dispatch{loop};
-    TemporaryFolder scratch;
-    std::filesystem::path folder{scratch.path()};
+struct Fixture : HttpFixture {
     LoopbackServer server;
 
     struct Outcome {

@@ -67,7 +67,6 @@ struct Recorder : PingerDelegate {
     }
     void simplePingDidReceivePingResponsePacket(Pinger*, const Bytes&) override { events.push_back("reply"); }
     void simplePingDidReceiveUnexpectedPacket(Pinger*, const Bytes&) override { events.push_back("unexpected"); }
-    // The events since the last call.
     std::vector<std::string> take() { return std::exchange(events, {}); }
 };
 

@@ -73,11 +73,6 @@ RawHTTPRecorder::~RawHTTPRecorder()
     ::close(m_listener);
 }
 
-std::string RawHTTPRecorder::url(const std::string& path) const
-{
-    return "http://127.0.0.1:" + std::to_string(m_port) + path;
-}
-
 void RawHTTPRecorder::redirect(const std::string& from, const std::string& to, int status)
 {
     std::lock_guard lock(m_mutex);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,7 +26,7 @@ public:
     RawHTTPRecorder(const RawHTTPRecorder&) = delete;
     RawHTTPRecorder& operator=(const RawHTTPRecorder&) = delete;
 
-    std::string url(const std::string& path) const;
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
     void redirect(const std::string& from, const std::string& to, int status);
     std::vector<Request> requests(const std::string& path) const;
 

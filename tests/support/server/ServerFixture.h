@@ -9,6 +9,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "support/files/TemporaryFolder.h"
 #include "support/server/LoopbackServer.h"
+#include "support/server/ZipMaker.h"
 
 // A temporary root folder, the queues, and a loopback server the "Configuration" table points at.
 struct ServerFixture {
@@ -28,14 +29,10 @@ struct ServerFixture {
             "\";\n\"kDownload_Time_Out\" = \"5\";\n\"kTime_Out_Of_Checking_Server\" = \"2\";\n"));
     }
 
-    std::string read(const std::filesystem::path& relative) const
-    {
-        std::ifstream in(root / relative, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string read(const std::filesystem::path& relative) const { return zipmaker::readFile(root / relative); }
     void write(const std::filesystem::path& relative, const std::string& text) const
     {
         std::filesystem::create_directories((root / relative).parent_path());
-        std::ofstream(root / relative, std::ios::binary) << text;
+        zipmaker::writeFile(root / relative, text);
     }
 };

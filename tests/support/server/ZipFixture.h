@@ -107,7 +107,6 @@ inline std::time_t mtime(const fs::path& path)
     return st.st_mtime;
 }
 
-// An entry with a date.
 inline Entry dated(Entry entry, unsigned long date)
 {
     entry.dosDate = date;

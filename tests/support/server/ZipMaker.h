@@ -96,7 +96,6 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// Flips every bit of the byte at `offset`.
 inline void flipByte(const std::filesystem::path& path, std::size_t offset)
 {
     auto bytes = readFile(path);

@@ -14,6 +14,7 @@
 #include "platform/url/InputStream.h"
 #include "platform/url/URLError.h"
 #include "platform/url/URLSession.h"
+#include "support/Locked.h"
 #include "support/server/LoopbackServer.h"
 
 // A session delegate that records what it hears and answers as the test tells it, and a session on a
@@ -24,7 +25,7 @@ using namespace platform;
 using support::LoopbackServer;
 
 // Records what the session reports on its delegate queue and answers as the test tells it.
-class Recorder final : public URLSessionDelegate {
+class Recorder final : public URLSessionDelegate, public support::Watched {
 public:
     void didBecomeInvalidWithError(URLSession&, const std::optional<Error>&) override { note("invalid"); }
     bool handlesSessionChallenges() const override { return sessionLevel; }
@@ -104,8 +105,6 @@ public:
         return found;
     }
 
-    std::mutex mutex;
-    std::condition_variable changed;
     std::vector<std::string> events;
     std::optional<URLResponse> response;
     std::string body;
@@ -125,13 +124,6 @@ public:
     std::atomic<int> renewals{0};
 
 private:
-    template <typename Change>
-    void locked(Change&& change)
-    {
-        std::lock_guard lock(mutex);
-        change();
-        changed.notify_all();
-    }
     void note(std::string event) { locked([&] { events.push_back(std::move(event)); }); }
     void answerTrust(AuthenticationChallenge& challenge, const URLSessionChallengeCompletion& completion)
     {

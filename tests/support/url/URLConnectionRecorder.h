@@ -11,6 +11,7 @@
 #include "platform/url/NetworkThread.h"
 #include "platform/url/URLConnection.h"
 #include "platform/url/URLError.h"
+#include "support/Locked.h"
 #include "support/server/LoopbackServer.h"
 
 namespace support::urlconnection {
@@ -20,7 +21,7 @@ using support::LoopbackServer;
 
 // Records what a connection reports, from the network thread, for the test thread to wait on. What it
 // recorded before the end may be read without the lock once waitForEnd() said so.
-class Recorder final : public URLConnectionDelegate {
+class Recorder final : public URLConnectionDelegate, public support::Watched {
 public:
     explicit Recorder(bool followRedirects = true) : m_follow(followRedirects) {}
 
@@ -51,8 +52,6 @@ public:
         return changed.wait_for(lock, limit, [&] { return ends > 0; });
     }
 
-    std::mutex mutex;
-    std::condition_variable changed;
     std::optional<URLResponse> response;
     int responses = 0, ends = 0;
     std::string body;
@@ -64,13 +63,6 @@ public:
     std::function<void(AuthenticationChallenge&)> answerChallenge;
 
 private:
-    template <typename Change>
-    void locked(Change&& change)
-    {
-        std::lock_guard lock(mutex);
-        change();
-        changed.notify_all();
-    }
     bool m_follow;
 };
 

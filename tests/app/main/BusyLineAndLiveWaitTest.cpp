@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <thread>
 
 #include "app/main/BusyLineBreaks.h"
+#include "app/main/LiveWait.h"
 #include "platform/bundle/Bundle.h"
+#include "support/app/TestApplication.h"
 
 namespace {
 
@@ -50,8 +57,7 @@ TEST(BusyLineBreaks, BreaksOnlyWhereTheLanguageAllowsAndKeepsItsBreakWhileACount
     for (const Row& row : rows) EXPECT_EQ(laid(row.text, row.width), QString::fromUtf8(row.expected)) << row.name;
 }
 
-// Each language's counted lines, in a room too narrow for the whole: the count stays whole on one line,
-// so the break stays put while it grows.
+// The count stays whole on one line, so the break stays put while it grows.
 TEST(BusyLineBreaks, ACountOfEitherLanguageStaysWhole)
 {
     for (const char* language : {"en", "ja"}) {
@@ -67,6 +73,35 @@ TEST(BusyLineBreaks, ACountOfEitherLanguageStaysWhole)
                     << language << " " << key << " " << width << ": " << BusyLineBreaks::lay(text, width, charactersOf).toStdString();
         }
     }
+}
+
+// Reports come inside the start, on a later turn, from another thread while the loop sleeps, or off the main thread.
+TEST(LiveWait, ReturnsOnceTheWorkReportsFromAnyThreadAtAnyTime)
+{
+    testing_app::application();
+    ASSERT_TRUE(LiveWait::turnsTheLoop());
+    LiveWait::run([](const std::function<void()>& report) { report(); });
+    bool turned = false;
+    LiveWait::run([&turned](std::function<void()> report) {
+        QTimer::singleShot(0, qApp, [&turned, report = std::move(report)] {
+            turned = true;
+            report();
+        });
+    });
+    EXPECT_TRUE(turned) << "returned before the loop ran the work";
+    std::thread worker;
+    LiveWait::run([&worker](std::function<void()> report) { worker = std::thread(std::move(report)); });
+    worker.join();
+    bool offMain = false;
+    std::thread waiting([&offMain] {
+        offMain = !LiveWait::turnsTheLoop();
+        std::thread reporter;
+        LiveWait::run([&reporter](std::function<void()> report) { reporter = std::thread(std::move(report)); });
+        reporter.join();
+        LiveWait::run([](const std::function<void()>& report) { report(); });
+    });
+    waiting.join();
+    EXPECT_TRUE(offMain);
 }
 
 }  // namespace
