@@ -338,6 +338,9 @@ const DuringTheWait kDuringTheWait[] = {
          t.loop.advance(std::chrono::seconds(CommonUtils::requestTimeOut(Kind::WriteOnePatch)));
          EXPECT_TRUE(t.loop.runUntil([&] { return t.leftEditorMode(); }, std::chrono::seconds(5)))
              << "the write's watchdog was cancelled by the sleep";
+         // The hold starts once the unit is let go: a clock moved on before that would not reach its end.
+         EXPECT_EQ(t.count(t.until("lost"), "lost"), 1);
+         t.settle();
          t.loop.advance(CommonUtils::kSleepHold);
          EXPECT_TRUE(t.sleepLetGo()) << "the sleep waited for the system's whole delay";
      }},
